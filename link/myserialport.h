@@ -1,0 +1,38 @@
+#pragma once
+
+#include "slavecodec.h"
+
+#include <QSerialPort>
+
+// The device link as one object: the serial port under the codec and the protocol.
+// Created on the GUI thread without parent, then moved to the link thread.
+class MySerialport : public SlaveCodec
+{
+    Q_OBJECT
+
+public:
+    explicit MySerialport(QObject *parent = nullptr);
+    ~MySerialport() override;
+
+    qint64 portWrite(const uint8_t *data, qint64 len) override;
+    qint64 portWrite(const QByteArray &data) override;
+
+signals:
+    void portLost();
+    void flushMainwindowsSerialView();
+    // The open failure is shown by the main window on the GUI thread, not here.
+    void portOpenFailed(const QString &portName);
+
+public slots:
+    void SerialHandleReadyRead();
+    void openPort(QString portName, int baudRate);
+    void closePort();
+
+private:
+    void SerialHandleError(QSerialPort::SerialPortError error);
+    bool portHungUp() const;
+    void reportLoss();
+
+    QSerialPort *m_port = nullptr;
+    bool m_lossReported = false;
+};

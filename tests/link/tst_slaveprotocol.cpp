@@ -1,0 +1,192 @@
+#include "debugcapture.h"
+#include "fakelink.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// Answers every frame with the given bytes a few milliseconds later, as a card would.
+void answerWith(FakeLink &link, const QByteArray &reply, int delayMs = 3)
+{
+    link.onSend = [reply, delayMs](FakeLink *l, const QByteArray &) {
+        QTimer::singleShot(delayMs, l, [l, reply] { l->feed(reply); });
+    };
+}
+
+} // namespace
+
+class TestSlaveProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replyInFirstSliceEndsWaitWithOneFrame();
+    void noAnswerSendsThreeTimesAndGivesMinusOne_data();
+    void noAnswerSendsThreeTimesAndGivesMinusOne();
+    void refusalIsReturnedAtOnce();
+    void refusedFrequencyStillSetsIndex();
+    void readsSampleFrequency();
+    void replyToAnotherCommandDoesNotEndWait();
+    void statusReplyWithoutPayloadIsIgnored();
+    void dataTypeSetEchoesRequester();
+    void timeStampSyncSendsBigEndianTime();
+    void ignoresUnknownCodes();
+    void emptySampleFrameGivesEmptyList();
+};
+
+void TestSlaveProtocol::replyInFirstSliceEndsWaitWithOneFrame()
+{
+    FakeLink link;
+    answerWith(link, hex("A50383002B"));
+    QSignalSpy spy(&link, &SlaveProtocol::sampleFreResult);
+    QElapsedTimer timer;
+    timer.start();
+    link.setSampleFre(2, 3000);
+    QVERIFY(timer.elapsed() < 500);
+    QCOMPARE(link.sentFrames(), QList<QByteArray>{hex("A50383022D")});
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.first(), (QList<QVariant>{1, 0, 0}));
+}
+
+void TestSlaveProtocol::noAnswerSendsThreeTimesAndGivesMinusOne_data()
+{
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("minimumMs");
+    QTest::newRow("90 ms: 30 ms per attempt") << 90 << 90;
+    QTest::newRow("below 30 ms: one slice per attempt") << 5 << 30;
+}
+
+void TestSlaveProtocol::noAnswerSendsThreeTimesAndGivesMinusOne()
+{
+    QFETCH(int, timeoutMs);
+    QFETCH(int, minimumMs);
+    FakeLink link;
+    QSignalSpy spy(&link, &SlaveProtocol::sampleFreResult);
+    QElapsedTimer timer;
+    timer.start();
+    link.readCurrentSampleFre(timeoutMs);
+    QVERIFY(timer.elapsed() >= minimumMs - 5);
+    QCOMPARE(link.sentCount(), 3);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.first().at(0).toInt(), 0);
+    QCOMPARE(spy.first().at(1).toInt(), -1);
+    QCOMPARE(spy.first().at(2).toInt(), -1);
+}
+
+void TestSlaveProtocol::refusalIsReturnedAtOnce()
+{
+    FakeLink link;
+    answerWith(link, cardFrame(0x82, hex("01")));
+    QSignalSpy spy(&link, &SlaveProtocol::DataTypeSetResult);
+    link.setInfoType(1, 1);
+    QCOMPARE(link.sentCount(), 1);
+    QCOMPARE(spy.first(), (QList<QVariant>{1, 1}));
+}
+
+void TestSlaveProtocol::refusedFrequencyStillSetsIndex()
+{
+    FakeLink link;
+    answerWith(link, cardFrame(0x83, hex("01")));
+    QSignalSpy spy(&link, &SlaveProtocol::sampleFreResult);
+    link.setSampleFre(4, 300);
+    QCOMPARE(spy.first(), (QList<QVariant>{1, 1, 0}));
+    QCOMPARE(link.freIndex(), 4);
+}
+
+void TestSlaveProtocol::readsSampleFrequency()
+{
+    FakeLink link;
+    answerWith(link, hex("A50384032F"));
+    QSignalSpy spy(&link, &SlaveProtocol::sampleFreResult);
+    link.readCurrentSampleFre(3000);
+    QCOMPARE(link.sentFrames(), QList<QByteArray>{hex("A502842B")});
+    QCOMPARE(spy.first(), (QList<QVariant>{0, 0, 3}));
+    QCOMPARE(link.freIndex(), 3);
+}
+
+void TestSlaveProtocol::replyToAnotherCommandDoesNotEndWait()
+{
+    // A late status for the frequency must not pass as the data type's success.
+    FakeLink link;
+    link.setReplyTimeout(90);
+    answerWith(link, cardFrame(0x83, hex("00")));
+    QSignalSpy spy(&link, &SlaveProtocol::DataTypeSetResult);
+    link.setInfoType(0, 1);
+    QCOMPARE(link.sentCount(), 3);
+    QCOMPARE(spy.first(), (QList<QVariant>{-1, 1}));
+
+    link.clearSent();
+    answerWith(link, cardFrame(0x83, hex("00")) + cardFrame(0x82, hex("00")));
+    link.setInfoType(0, 1);
+    QCOMPARE(link.sentCount(), 1);
+    QCOMPARE(spy.last(), (QList<QVariant>{0, 1}));
+}
+
+void TestSlaveProtocol::statusReplyWithoutPayloadIsIgnored()
+{
+    FakeLink link;
+    link.setReplyTimeout(60);
+    answerWith(link, cardFrame(0x8D));
+    QSignalSpy spy(&link, &SlaveProtocol::timeStampSyncResult);
+    link.timeStampSync(1);
+    QCOMPARE(spy.first().at(0).toInt(), -1);
+}
+
+void TestSlaveProtocol::dataTypeSetEchoesRequester()
+{
+    FakeLink link;
+    answerWith(link, cardFrame(0x82, hex("00")));
+    QSignalSpy spy(&link, &SlaveProtocol::DataTypeSetResult);
+    DebugCapture capture;
+    link.setInfoType(2, 0);
+    QCOMPARE(link.sentFrames(), QList<QByteArray>{cardFrame(0x82, hex("02"))});
+    QCOMPARE(spy.first(), (QList<QVariant>{0, 0}));
+    QVERIFY(capture.contains("data type set 2"));
+    QCOMPARE(int(link.recvInfoType()), 0); // changes only with the first frame of the new type
+}
+
+void TestSlaveProtocol::timeStampSyncSendsBigEndianTime()
+{
+    FakeLink link;
+    answerWith(link, cardFrame(0x8D, hex("00")));
+    QSignalSpy spy(&link, &SlaveProtocol::timeStampSyncResult);
+    link.timeStampSync(86399999u);
+    QCOMPARE(link.sentFrames(), QList<QByteArray>{cardFrame(0x8D, be32(86399999u))});
+    QCOMPARE(spy.first().at(0).toInt(), 0);
+}
+
+void TestSlaveProtocol::ignoresUnknownCodes()
+{
+    FakeLink link;
+    link.setReplyTimeout(60);
+    answerWith(link, cardFrame(0x85, hex("00")) + cardFrame(0x03, hex("000000000000")));
+    QSignalSpy samples(&link, SIGNAL(AxitReceive(QList<Axit_t>&, uint)));
+    QSignalSpy spy(&link, &SlaveProtocol::timeStampSyncResult);
+    link.timeStampSync(5);
+    QCOMPARE(spy.first().at(0).toInt(), -1);
+    QCOMPARE(samples.count(), 0);
+}
+
+void TestSlaveProtocol::emptySampleFrameGivesEmptyList()
+{
+    FakeLink link;
+    QSignalSpy spy(&link, SIGNAL(AxitReceive(QList<Axit_t>&, uint)));
+    link.feed(cardFrame(0x00, hex("0102030405060708"))); // bytes beyond 6n are ignored
+    link.feed(cardFrame(0x00));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.at(0).at(1).toUInt(), 1u);
+    QCOMPARE(spy.at(1).at(1).toUInt(), 0u);
+    QVERIFY(spy.at(1).at(0).value<QList<Axit_t>>().isEmpty());
+    QCOMPARE(link.axitNum(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestSlaveProtocol)
+#include "tst_slaveprotocol.moc"

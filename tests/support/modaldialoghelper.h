@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialogButtonBox>
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+// What the user would have read in one modal dialog.
+struct DialogRecord
+{
+    QString kind;  // "information", "warning", "critical", "question", "progress", or the class name
+    QString title;
+    QString text;  // message text, or the label of a progress dialog
+
+    bool operator==(const DialogRecord &o) const
+    {
+        return kind == o.kind && title == o.title && text == o.text;
+    }
+};
+
+char *toString(const DialogRecord &r); // for QCOMPARE
+
+// Polls for modal dialogs every 20 ms, records each once and answers it: message boxes with
+// the next queued button (OK, or No for a question, when nothing is queued), progress dialogs
+// by cancelling them when asked to.
+class ModalDialogHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ModalDialogHelper(QObject *parent = nullptr);
+
+    void answerNext(QMessageBox::StandardButton button) { m_answers.append(button); }
+    // Cancels the next progress dialog once it has been shown for the given time.
+    void cancelNextProgressAfter(int ms) { m_cancelProgressAfterMs = ms; }
+
+    const QList<DialogRecord> &records() const { return m_records; }
+    int count() const { return int(m_records.size()); }
+    void clear() { m_records.clear(); }
+    // Spins the event loop until `count` dialogs have been recorded, or the time runs out.
+    bool waitForCount(int count, int timeoutMs = 5000);
+    // The next dialog recorded after this call (an empty record on time-out).
+    DialogRecord waitForNext(int timeoutMs = 5000);
+
+signals:
+    void recorded(const DialogRecord &record);
+
+private:
+    void poll();
+
+    QTimer m_timer;
+    QList<DialogRecord> m_records;
+    QList<QMessageBox::StandardButton> m_answers;
+    QSet<QObject *> m_seen;
+    int m_cancelProgressAfterMs = -1;
+};
