@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+
+class MySerialport;
+class QThread;
+class QTimer;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The control window: serial and sensor panels, the link thread, and the function panel
+// that reaches the tool windows.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    MySerialport *deviceLink() const { return link; }
+    QThread *deviceLinkThread() const { return linkThread; }
+    int sensorCount() const { return sensorSum; }
+
+    static const QStringList baudTable;
+    static const QList<int> baudRates;
+    static const QStringList sampleFreTable;
+    static const QStringList infoTypeTable;
+
+signals:
+    void serialOpen(QString portName, int baudRat);
+    void serialClose();
+    void setSampleFre(uint freIndex, int mesc);
+
+public slots:
+    void serialPortLostHandle();
+    void WidgetViewFlush();
+    void SampleFreResult(int option, int res, int param);
+    void InfoTypeSetResult(int res, int id);
+
+private slots:
+    void on_btnSerialOpen_clicked();
+    void on_SerialPortSelect_currentIndexChanged(int index);
+    void on_BandSelect_currentIndexChanged(int index);
+    void on_lineSensorSum_editingFinished();
+    void on_SampleFreSelect_currentIndexChanged(int index);
+    void on_InfoTypeSelect_currentIndexChanged(int index);
+    void portOpenFailed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void scanPorts();
+    void readInfoType();
+    void shutdown();
+
+    Ui::MainWindow *ui = nullptr;
+    int bandIndex = 0;
+    int portIndex = -1;
+    int sampleFreIndex = 0;
+    int infoType = 0;
+    int sensorSum = 6;
+    QTimer *scanTimer = nullptr;
+    QTimer *infoTypeTimer = nullptr;
+    MySerialport *link = nullptr;
+    QThread *linkThread = nullptr;
+};
+
+// Serial port names to offer: the system's ports, preceded by the existing paths listed in
+// TACTILON_EXTRA_PORTS (colon-separated), which is how pseudo-terminals such as the simulated
+// card are offered, since the system's port list never includes them.
+QStringList availablePortNames();

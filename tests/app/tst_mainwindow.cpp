@@ -1,0 +1,303 @@
+#include "fakelink.h"
+#include "mainwindow.h"
+#include "modaldialoghelper.h"
+#include "myserialport.h"
+#include "ptypair.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+template <typename T>
+T *child(MainWindow &w, const char *name)
+{
+    T *c = w.findChild<T *>(name);
+    if (!c)
+        qFatal("no widget %s", name);
+    return c;
+}
+
+// Opens the main window's link on the pty and plays the card's answer to the frequency read.
+void openOnPty(MainWindow &w, PtyPair &pty, int freIndex)
+{
+    auto *ports = child<QComboBox>(w, "SerialPortSelect");
+    QTRY_VERIFY(ports->findText(pty.slavePath()) >= 0);
+    ports->setCurrentIndex(ports->findText(pty.slavePath()));
+    QTest::mouseClick(child<QPushButton>(w, "btnSerialOpen"), Qt::LeftButton);
+    QCOMPARE(pty.read(4), hex("A502842B"));
+    pty.write(cardFrame(0x84, QByteArray(1, char(freIndex))));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void startsClosedWithFilledLists();
+    void openWithoutPortsSaysSoAndSendsNothing();
+    void rejectsSensorCountOutsideRange_data();
+    void rejectsSensorCountOutsideRange();
+    void showsSettingResults_data();
+    void showsSettingResults();
+    void failedOpenIsReportedThenFrequencyReadFails();
+    void openShowsCardFrequencyWithoutSettingItBack();
+    void cardStreamingTimeStampsIsShownAsDemarcatedData();
+    void choosingFrequencySendsItOnlyWhenOpen();
+    void cardHangUpClosesThePanel();
+    void closingWhileOpenStopsTheLinkThread();
+
+private:
+    QByteArray m_extraPorts;
+};
+
+void TestMainWindow::init()
+{
+    qunsetenv("TACTILON_EXTRA_PORTS");
+}
+
+void TestMainWindow::startsClosedWithFilledLists()
+{
+    MainWindow w;
+    QCOMPARE(child<QLabel>(w, "txtVersion")->text(), QString("Version:1.7.01 "));
+    auto *baud = child<QComboBox>(w, "BandSelect");
+    QCOMPARE(baud->count(), 3);
+    QCOMPARE(baud->itemText(2), QString("921600"));
+    QCOMPARE(baud->currentIndex(), 0);
+    auto *fre = child<QComboBox>(w, "SampleFreSelect");
+    QCOMPARE(fre->count(), 5);
+    QCOMPARE(fre->itemText(4), QString("200"));
+    QCOMPARE(child<QComboBox>(w, "InfoTypeSelect")->itemText(1), QString("源数据"));
+    QCOMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("打开"));
+    QVERIFY(!fre->isEnabled());
+    QVERIFY(baud->isEnabled());
+    QCOMPARE(child<QLineEdit>(w, "lineSensorSum")->text(), QString("6"));
+    QCOMPARE(w.sensorCount(), 6);
+    QCOMPARE(w.width(), 450);
+}
+
+void TestMainWindow::openWithoutPortsSaysSoAndSendsNothing()
+{
+    MainWindow w;
+    QSignalSpy opened(&w, &MainWindow::serialOpen);
+    child<QComboBox>(w, "SerialPortSelect")->clear();
+    ModalDialogHelper dialogs;
+    QTest::mouseClick(child<QPushButton>(w, "btnSerialOpen"), Qt::LeftButton);
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"critical", "错误信息", "没有检测到串口"}));
+    QCOMPARE(opened.count(), 0);
+}
+
+void TestMainWindow::rejectsSensorCountOutsideRange_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("0") << "0" << false;
+    QTest::newRow("17") << "17" << false;
+    QTest::newRow("abc") << "abc" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("16") << "16" << true;
+    QTest::newRow("1") << "1" << true;
+}
+
+void TestMainWindow::rejectsSensorCountOutsideRange()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    MainWindow w;
+    ModalDialogHelper dialogs;
+    auto *edit = child<QLineEdit>(w, "lineSensorSum");
+    edit->setText(text);
+    emit edit->editingFinished();
+    if (accepted) {
+        QTest::qWait(60);
+        QCOMPARE(dialogs.count(), 0);
+        QCOMPARE(w.sensorCount(), text.toInt());
+    } else {
+        QVERIFY(dialogs.waitForCount(1));
+        QCOMPARE(dialogs.records().first(), (DialogRecord{"warning", "提示", "允许输入范围：1~16"}));
+        QCOMPARE(edit->text(), QString("1"));
+        QCOMPARE(w.sensorCount(), 6);
+    }
+}
+
+void TestMainWindow::showsSettingResults_data()
+{
+    QTest::addColumn<int>("option");
+    QTest::addColumn<int>("res");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<bool>("dataType");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("frequency set") << 1 << 0 << 0 << false << "information" << "提示" << "采样频率设置成功";
+    QTest::newRow("frequency refused") << 1 << 1 << 0 << false << "information" << "提示" << "采样频率设置失败";
+    QTest::newRow("frequency timeout") << 1 << -1 << 0 << false << "information" << "提示" << "通信超时";
+    QTest::newRow("frequency status 2") << 1 << 2 << 0 << false << "information" << "提示" << "通信超时";
+    QTest::newRow("frequency read failed") << 0 << -1 << -1 << false << "critical" << "错误信息"
+                                           << "获取驱动卡采样频率失败";
+    QTest::newRow("frequency index out of range") << 0 << 0 << 7 << false << "critical" << "错误信息"
+                                                  << "获取驱动卡采样频率失败";
+    QTest::newRow("unknown option") << 5 << 0 << 0 << false << "" << "" << "";
+    QTest::newRow("data type set") << 0 << 0 << 1 << true << "information" << "提示" << "数据类型设置成功";
+    QTest::newRow("data type failed") << -1 << -1 << 1 << true << "information" << "提示" << "数据类型设置失败";
+    QTest::newRow("record window's data type") << 0 << 0 << 0 << true << "" << "" << "";
+}
+
+// For data-type rows, `res` is the result and `param` the requester id.
+void TestMainWindow::showsSettingResults()
+{
+    QFETCH(int, option);
+    QFETCH(int, res);
+    QFETCH(int, param);
+    QFETCH(bool, dataType);
+    QFETCH(QString, kind);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    MainWindow w;
+    ModalDialogHelper dialogs;
+    if (dataType)
+        QMetaObject::invokeMethod(&w, "InfoTypeSetResult", Qt::QueuedConnection, Q_ARG(int, res), Q_ARG(int, param));
+    else
+        QMetaObject::invokeMethod(&w, "SampleFreResult", Qt::QueuedConnection, Q_ARG(int, option), Q_ARG(int, res),
+                                  Q_ARG(int, param));
+    if (kind.isEmpty()) {
+        QTest::qWait(100);
+        QCOMPARE(dialogs.count(), 0);
+        return;
+    }
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{kind, title, text}));
+}
+
+void TestMainWindow::failedOpenIsReportedThenFrequencyReadFails()
+{
+    // A path that exists but is no serial port: listed, and the open fails.
+    QTemporaryDir dir;
+    const QString fake = dir.filePath("ttyFAKE");
+    QFile file(fake);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    qputenv("TACTILON_EXTRA_PORTS", fake.toLocal8Bit());
+
+    MainWindow w;
+    auto *ports = child<QComboBox>(w, "SerialPortSelect");
+    QCOMPARE(ports->itemText(0), fake);
+    QCOMPARE(ports->currentIndex(), 0);
+    ModalDialogHelper dialogs;
+    QTest::mouseClick(child<QPushButton>(w, "btnSerialOpen"), Qt::LeftButton);
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().at(0), (DialogRecord{"critical", "错误信息", "串口打开失败"}));
+    QVERIFY(dialogs.waitForCount(2, 6000));
+    QCOMPARE(dialogs.records().at(1), (DialogRecord{"critical", "错误信息", "获取驱动卡采样频率失败"}));
+    QCOMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("打开"));
+}
+
+void TestMainWindow::openShowsCardFrequencyWithoutSettingItBack()
+{
+    PtyPair pty;
+    qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
+    MainWindow w;
+    ModalDialogHelper dialogs;
+    openOnPty(w, pty, 3);
+    QTRY_COMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("关闭"));
+    QVERIFY(!child<QComboBox>(w, "SerialPortSelect")->isEnabled());
+    QVERIFY(!child<QComboBox>(w, "BandSelect")->isEnabled());
+    QVERIFY(child<QComboBox>(w, "SampleFreSelect")->isEnabled());
+    QTRY_COMPARE(child<QComboBox>(w, "SampleFreSelect")->currentText(), QString("100"));
+    // The data-type read 500 ms later finds type 0 and row 0: nothing to set either.
+    QTest::qWait(800);
+    QCOMPARE(pty.read(0, 50), QByteArray());
+    QCOMPARE(dialogs.count(), 0);
+}
+
+void TestMainWindow::cardStreamingTimeStampsIsShownAsDemarcatedData()
+{
+    PtyPair pty;
+    qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
+    MainWindow w;
+    ModalDialogHelper dialogs;
+    auto *type = child<QComboBox>(w, "InfoTypeSelect");
+    type->setCurrentIndex(1); // row 1 while closed: nothing is sent
+    openOnPty(w, pty, 0);
+    pty.write(cardFrame(0x02, be32(1000) + QByteArray(6, 0)));
+    // Found streaming type 2 while row 1 was shown: row 0 is selected and type 0 is sent.
+    QTRY_COMPARE(type->currentIndex(), 0);
+    QCOMPARE(pty.read(5), cardFrame(0x82, hex("00")));
+    pty.write(cardFrame(0x82, hex("00")));
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "提示", "数据类型设置成功"}));
+}
+
+void TestMainWindow::choosingFrequencySendsItOnlyWhenOpen()
+{
+    PtyPair pty;
+    qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
+    MainWindow w;
+    auto *fre = child<QComboBox>(w, "SampleFreSelect");
+    fre->setCurrentIndex(2); // closed: only the combo box changes
+    QCOMPARE(pty.read(0, 50), QByteArray());
+
+    ModalDialogHelper dialogs;
+    openOnPty(w, pty, 1);
+    QTRY_COMPARE(fre->currentIndex(), 1);
+    fre->setCurrentIndex(4);
+    QCOMPARE(pty.read(5), cardFrame(0x83, hex("04")));
+    pty.write(cardFrame(0x83, hex("00")));
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "提示", "采样频率设置成功"}));
+}
+
+void TestMainWindow::cardHangUpClosesThePanel()
+{
+    PtyPair pty;
+    qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
+    MainWindow w;
+    ModalDialogHelper dialogs;
+    openOnPty(w, pty, 0);
+    QTRY_COMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("关闭"));
+    pty.closeMaster();
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"critical", "错误信息", "串口丢失"}));
+    QTRY_COMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("打开"));
+    QTRY_VERIFY(!w.deviceLink()->isPortOpen());
+    QVERIFY(child<QComboBox>(w, "SerialPortSelect")->isEnabled());
+    QTest::qWait(200);
+    QCOMPARE(dialogs.count(), 1);
+}
+
+void TestMainWindow::closingWhileOpenStopsTheLinkThread()
+{
+    PtyPair pty;
+    qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
+    MainWindow w;
+    w.show();
+    openOnPty(w, pty, 0);
+    QTRY_VERIFY(w.deviceLink()->isPortOpen());
+    QThread *thread = w.deviceLinkThread();
+    QSignalSpy finished(thread, &QThread::finished);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(w.close());
+    QVERIFY(timer.elapsed() < 1000);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(w.deviceLinkThread(), nullptr);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
