@@ -80,6 +80,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     shutdown();
+    // The form goes last: queued results may still reach the slots until the link has stopped.
+    delete ui;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
