@@ -1,0 +1,57 @@
+#pragma once
+
+#include "slavetypes.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Times are milliseconds in unsigned 32-bit integers; a time of day is 0..MsPerDay-1.
+constexpr uint MsPerDay = 86400000u;
+
+struct TimeOfDay
+{
+    uint hour = 0;
+    uint minute = 0;
+    uint second = 0;
+    uint msec = 0;
+};
+
+// Splits a time stamp (taken modulo one day) into its clock fields.
+TimeOfDay splitTimeOfDay(uint ms);
+uint timeOfDayMs(uint hour, uint minute, uint second, uint msec);
+// Milliseconds from startTime to the sample's time of day, wrapping once over midnight.
+uint msSinceStart(uint timeStamp, uint startTime);
+
+// One CSV row: ms since start, time of day as h:m:s:ms, then x,y,z per delivered entry;
+// every field ends with a comma, the row with a line feed.
+void appendRecordRow(QByteArray &out, uint timeStamp, uint startTime, const QList<Axit_t> &samples);
+QByteArray recordRow(uint timeStamp, uint startTime, const QList<Axit_t> &samples);
+QByteArray recordHeader(int sensorCount);
+
+// Decimal with leading zeros up to width digits (the clock display).
+QString zeroPadded(uint value, int width);
+
+// The recorded rows, held as ASCII in chunks so that a long recording never moves or
+// doubles one huge block while it grows.
+class RecordBuffer
+{
+public:
+    enum : qsizetype { ChunkBytes = 1 << 20 };
+
+    void appendRow(uint timeStamp, uint startTime, const QList<Axit_t> &samples);
+    void clear();
+
+    bool isEmpty() const { return m_rows == 0; }
+    qsizetype rowCount() const { return m_rows; }
+    qsizetype size() const { return m_size; }
+    // Bytes allocated for the chunks, used or not.
+    qsizetype capacity() const;
+    const QList<QByteArray> &chunks() const { return m_chunks; }
+    QByteArray toByteArray() const;
+
+private:
+    QList<QByteArray> m_chunks;
+    qsizetype m_size = 0;
+    qsizetype m_rows = 0;
+};
