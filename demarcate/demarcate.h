@@ -1,0 +1,120 @@
+#pragma once
+
+#include "demarcatepoints.h"
+#include "slaveprotocol.h"
+
+#include <QList>
+#include <QModelIndex>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class Config;
+class QLineEdit;
+class QProgressDialog;
+class QStandardItemModel;
+class QTimer;
+
+namespace Ui {
+class Demarcate;
+}
+
+// The force demarcation window: array points stored on the card per axis, single-sensor
+// points per sensor and axis, and the 20-frame acquisition both tabs share.
+class Demarcate : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum : int { AcquireFrames = 20, AcquireWatchdogMs = 10000, PollMs = 10 };
+
+    explicit Demarcate(QWidget *parent = nullptr);
+    ~Demarcate() override;
+
+    void setLink(SlaveProtocol *link);
+    void setSensorCount(int count);
+
+    const QList<arrayDemarcateInfo_t> &pointList(int xyz) const { return m_pointLists[xyz]; }
+    const QList<singleDemarcateInfoUnit_t> &singleList(int xyz, int sensorId) const
+    {
+        return m_singleStore[xyz][sensorId];
+    }
+
+    // The save dialog of the export; tests replace it.
+    std::function<QString(QWidget *parent, const QString &caption, const QString &dir, const QString &filter)>
+        saveFileName;
+
+signals:
+    void demarcateSingleRemove(int xyz, int sensorId, QList<short> &list);
+
+private slots:
+    void demarcateSingleReadResult(int xyz, int sensorId, QList<singleDemarcateInfoUnit_t> &list);
+    void demarcateRemoveResult(int res, int xyz, QList<short> &list);
+    void demarcateSingleRemoveResult(int res, int xyz, int sensorId, QList<short> &list);
+    void demarcateInfoReadResult(int type, short pressure, QList<short> &info);
+    void demarcateOperationResult(int option, int res, int param);
+    void readTableCellDataChange(QModelIndex topLeft, QModelIndex bottomRight, QList<int> roles);
+    void writeTableCellDataChange(QModelIndex topLeft, QModelIndex bottomRight, QList<int> roles);
+    void singleReadTableCellDataChange(QModelIndex topLeft, QModelIndex bottomRight, QList<int> roles);
+    void demarcateProgressTimerout();
+    void on_comAxitSelect_currentIndexChanged(int index);
+    void on_btnRead_clicked();
+    void on_btnRemove_clicked();
+    void on_btnRemoveAll_clicked();
+    void on_btnWrite_clicked();
+    void on_btnDemarcate_clicked();
+    void on_sensorIdSelect_currentIndexChanged(int index);
+    void on_btnSingleDemarcate_clicked();
+    void on_btnSingleWrite_clicked();
+    void on_comSingleAxitSelect_currentIndexChanged(int index);
+    void on_btnSingleRead_clicked();
+    void on_btnSingleRemove_clicked();
+    void on_btnSingleRemoveAll_clicked();
+    void on_ltxtSingleDemarcateX_editingFinished();
+    void on_ltxtSinglePressure_editingFinished();
+    void on_btnSingleExport_clicked();
+    void on_ltxtSingleDemarcateY_editingFinished();
+    void on_ltxtSingleDemarcateZ_editingFinished();
+
+private:
+    enum class Acquired { Failed, NoSensors, Done };
+    using SingleList = QList<singleDemarcateInfoUnit_t>;
+
+    Acquired acquire(const QString &title, const QString &failure, QList<CheckData_t> &readings);
+    bool linkOpen() const;
+    void selectSingle(int xyz, int sensorId);
+    void redrawReadTable(const QList<arrayDemarcateInfo_t> &list);
+    void redrawSingleTable(const SingleList &list);
+    void removeSinglePressures(SingleList &list, const QList<short> &pressures);
+    SingleList *singleListFor(int xyz, int sensorId);
+    void checkValueCell(QStandardItemModel *model, const QModelIndex &index, bool centred);
+    void checkLineEdit(QLineEdit *edit);
+
+    Ui::Demarcate *ui;
+    SlaveProtocol *m_link = nullptr;
+    QStandardItemModel *m_readModel = nullptr;
+    QStandardItemModel *m_writeModel = nullptr;
+    QStandardItemModel *m_singleModel = nullptr;
+    int m_writeSensorColumns = 1;
+    int m_readSensorColumns = 1;
+    std::array<QList<arrayDemarcateInfo_t>, 3> m_pointLists;
+    QList<arrayDemarcateInfo_t> *m_currentPointList = nullptr;
+    int m_progressCount = 0;
+    std::unique_ptr<QTimer> m_progressTimer;
+    QPointer<QProgressDialog> m_progressDialog;
+    std::array<std::array<SingleList, SlaveProtocol::MaxSensors>, 3> m_singleStore;
+    SingleList *m_currentSingleList = nullptr;
+    int m_singleXyz = 0;
+    int m_singleSensor = 0;
+    singleDemarcateInfoUnit_t m_pendingPoint;
+    std::unique_ptr<Config> m_settings;
+
+    // The lists the card's answers to a single write or remove-all belong to: the selection
+    // may change while the request is on its way.
+    SingleList *m_singleWriteTarget = nullptr;
+    SingleList *m_singleRemoveAllTarget = nullptr;
+    bool m_acquiring = false;
+    bool m_checkingLineEdit = false;
+};
