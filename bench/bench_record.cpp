@@ -1,0 +1,112 @@
+// Cost of recording: one hour at 200 Hz with 16 sensors (720 000 frames) fed into the record
+// window's setItemData, then one export. Prints time per row, the bytes the recording holds and
+// the process's resident-memory growth; run by hand.
+#include "fakelink.h"
+#include "recordwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+long statusKiB(const char *field)
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(strlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int frames = argc > 1 ? atoi(argv[1]) : 720000;
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+
+    QThread thread;
+    auto *link = new FakeLink;
+    link->setOpen(true);
+    link->onSend = [](FakeLink *l, const QByteArray &frame) {
+        if (uint8_t(frame.at(2)) == 0x8D)
+            l->feed(cardFrame(0x8D, QByteArray(1, '\0')));
+    };
+    link->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
+    thread.start();
+
+    long rssBefore = 0;
+    {
+        RecordWindow window;
+        window.setLink(link);
+        window.findChild<QPushButton *>("btnRecordStart")->click();
+        if (!QTest::qWaitFor([&window] { return window.recordingState() == 1; }, 5000)) {
+            std::fprintf(stderr, "recording did not start\n");
+            return 1;
+        }
+
+        QList<QList<Axit_t>> patterns;
+        for (int p = 0; p < 64; ++p) {
+            QList<Axit_t> list;
+            for (int k = 0; k < 16; ++k) {
+                const int v = (p * 37 + k * 101) % 20000 - 10000;
+                list.append(Axit_t{int16_t(v), int16_t(v / 3), int16_t(-v / 7)});
+            }
+            patterns.append(list);
+        }
+        rssBefore = statusKiB("VmRSS:");
+        const uint start = uint(QTime::currentTime().msecsSinceStartOfDay());
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < frames; ++i)
+            window.setItemData(patterns[i % patterns.size()], 16, start + uint(i) * 5u);
+        const qint64 ns = timer.nsecsElapsed();
+        const long rssAfter = statusKiB("VmRSS:");
+
+        const RecordBuffer &rows = window.recordedRows();
+        std::printf("rows: %lld, %.1f ns per row, %.3f s in all\n", (long long)rows.rowCount(),
+                    double(ns) / frames, double(ns) / 1e9);
+        std::printf("recording holds %lld bytes of text (%.1f MiB), %lld bytes allocated, %.1f bytes per row\n",
+                    (long long)rows.size(), rows.size() / 1048576.0, (long long)rows.capacity(),
+                    double(rows.size()) / frames);
+        std::printf("RSS growth while recording: %.1f MiB (before %.1f MiB, after %.1f MiB)\n",
+                    (rssAfter - rssBefore) / 1024.0, rssBefore / 1024.0, rssAfter / 1024.0);
+
+        window.dataTypeSetResult(0, 0); // the card's answer to stop
+        const QString file = dir.filePath("hour.csv");
+        window.saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
+        // The success message box is modal; close it as soon as it shows.
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [] {
+            if (QWidget *w = QApplication::activeModalWidget())
+                w->close();
+        });
+        closer.start(5);
+        timer.restart();
+        window.findChild<QPushButton *>("btnRecordExport")->click();
+        const qint64 exportMs = timer.elapsed();
+        std::printf("export: %lld bytes written in %lld ms (including the message box)\n",
+                    (long long)QFileInfo(file).size(), (long long)exportMs);
+    }
+    std::printf("peak RSS of the process: %.1f MiB\n", statusKiB("VmHWM:") / 1024.0);
+
+    thread.quit();
+    thread.wait();
+    return 0;
+}
