@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QStyle>
-#include <QStyleOptionToolButton>
+#include <QStyleOptionButton>
 
 namespace {
 
@@ -14,7 +14,8 @@ QPixmap *styleIndicator(bool ticked)
 {
     auto *pixmap = new QPixmap(13, 13);
     pixmap->fill(Qt::transparent);
-    QStyleOptionToolButton option;
+    // A check-box option: styles such as Fusion draw no indicator for any other option type.
+    QStyleOptionButton option;
     option.rect = QRect(0, 0, 13, 13);
     option.iconSize = QSize(13, 13);
     option.state = QStyle::State_Enabled | (ticked ? QStyle::State_On : QStyle::State_Off);
