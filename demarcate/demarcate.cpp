@@ -13,6 +13,7 @@
 #include <QProgressDialog>
 #include <QStandardItemModel>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -162,13 +163,18 @@ bool Demarcate::linkOpen() const
     return m_link && m_link->isPortOpen();
 }
 
+Qt::ConnectionType Demarcate::blockingCall() const
+{
+    // Blocking on a link that lives on this thread would never return.
+    return m_link->thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection;
+}
+
 Demarcate::SingleList *Demarcate::singleListFor(int xyz, int sensorId)
 {
     if (xyz < 0 || xyz > 2 || sensorId < 0 || sensorId >= SlaveProtocol::MaxSensors)
         return nullptr;
     return &m_singleStore[xyz][sensorId];
 }
-
 
 void Demarcate::demarcateSingleReadResult(int xyz, int sensorId, QList<singleDemarcateInfoUnit_t> &list)
 {
@@ -264,7 +270,6 @@ void Demarcate::demarcateOperationResult(int option, int res, int param)
     }
 }
 
-
 void Demarcate::checkValueCell(QStandardItemModel *model, const QModelIndex &index, bool centred)
 {
     int value = 0;
@@ -326,7 +331,6 @@ void Demarcate::singleReadTableCellDataChange(QModelIndex topLeft, QModelIndex b
     checkValueCell(m_singleModel, topLeft, topLeft.column() == 1);
 }
 
-
 void Demarcate::demarcateProgressTimerout()
 {
     if (m_progressDialog)
@@ -344,7 +348,7 @@ Demarcate::Acquired Demarcate::acquire(const QString &title, const QString &fail
     QMetaObject::invokeMethod(m_link, "demarcateStart", Qt::QueuedConnection, Q_ARG(uint, uint(AcquireFrames)));
     // demarcateStart sets the remaining count before it waits for the card in a local loop,
     // and that loop runs this empty call: the first poll below already sees the new count.
-    QMetaObject::invokeMethod(m_link, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, [] {}, blockingCall());
 
     auto *dialog = new QProgressDialog(this);
     m_progressDialog = dialog;
@@ -371,7 +375,7 @@ Demarcate::Acquired Demarcate::acquire(const QString &title, const QString &fail
         if (dialog->wasCanceled())
             break;
         if (!m_link->isPortOpen()) {
-            QMetaObject::invokeMethod(m_link, "demarcateStop", Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(m_link, "demarcateStop", blockingCall());
             stopped = true;
             dialog->cancel();
             break;
@@ -379,7 +383,7 @@ Demarcate::Acquired Demarcate::acquire(const QString &title, const QString &fail
         poll();
     }
     if (!stopped)
-        QMetaObject::invokeMethod(m_link, "demarcateStop", Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(m_link, "demarcateStop", blockingCall());
 
     m_progressTimer->stop();
     Acquired result = Acquired::NoSensors;
@@ -400,7 +404,6 @@ Demarcate::Acquired Demarcate::acquire(const QString &title, const QString &fail
     m_acquiring = false;
     return result;
 }
-
 
 void Demarcate::on_comAxitSelect_currentIndexChanged(int index)
 {
@@ -473,7 +476,6 @@ void Demarcate::redrawReadTable(const QList<arrayDemarcateInfo_t> &list)
             m_readModel->setItem(i, 2 + s, new QStandardItem(s < values ? QString::number(point.values[s]) : QString()));
     }
 }
-
 
 void Demarcate::selectSingle(int xyz, int sensorId)
 {

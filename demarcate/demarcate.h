@@ -84,6 +84,7 @@ private:
 
     Acquired acquire(const QString &title, const QString &failure, QList<CheckData_t> &readings);
     bool linkOpen() const;
+    Qt::ConnectionType blockingCall() const;
     void selectSingle(int xyz, int sensorId);
     void redrawReadTable(const QList<arrayDemarcateInfo_t> &list);
     void redrawSingleTable(const SingleList &list);

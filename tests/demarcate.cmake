@@ -1,4 +1,4 @@
-set(demarcate_fixture demarcate/cardthread.h demarcate/windowfixture.h)
+set(demarcate_fixture demarcate/demarcatefixture.h)
 tactilon_test(tst_demarcatepoints SOURCES demarcate/tst_demarcatepoints.cpp LIBS tactilon_demarcate)
 tactilon_test(tst_demarcatearray SOURCES demarcate/tst_demarcatearray.cpp ${demarcate_fixture} LIBS tactilon_demarcate)
 tactilon_test(tst_demarcatesingle SOURCES demarcate/tst_demarcatesingle.cpp ${demarcate_fixture} LIBS tactilon_demarcate)

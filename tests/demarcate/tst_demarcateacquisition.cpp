@@ -1,4 +1,4 @@
-#include "windowfixture.h"
+#include "demarcatefixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
