@@ -1,0 +1,361 @@
+#include "curvegraphic.h"
+
+#include "curvemath.h"
+#include "mycurvegraphic.h"
+#include "ui_curvegraphic.h"
+
+#include <QDebug>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+QPen curvePen(const QColor &colour)
+{
+    return QPen(QBrush(colour, Qt::SolidPattern), 3.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
+}
+
+// A dragged or zoomed axis may end anywhere; a dialog's start value must still be an int.
+int truncatedToInt(double value)
+{
+    const double lo = std::numeric_limits<int>::min();
+    const double hi = std::numeric_limits<int>::max();
+    return int(std::clamp(value, lo, hi));
+}
+
+QStandardItem *tableItem(int value)
+{
+    auto *item = new QStandardItem(QString::number(value));
+    item->setEditable(false);
+    item->setTextAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    return item;
+}
+
+} // namespace
+
+CurveGraphic::CurveGraphic(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::CurveGraphic>())
+{
+    ui->setupUi(this);
+    ui->splitterCurve->setSizes({40, 60});
+    setupPlot();
+    ui->vectorGraph->setCoordinateSystem(ui->coordinateSystem);
+
+    auto *all = new QListWidgetItem(QStringLiteral("全选"));
+    all->setCheckState(Qt::Unchecked);
+    ui->sensorList->addItem(all);
+
+    setupTable();
+
+    MyCurveGraphic *plot = ui->graphic;
+    connect(plot->actionXRange, &QAction::triggered, this, &CurveGraphic::actionSetXRange);
+    connect(plot->actionYMax, &QAction::triggered, this, &CurveGraphic::actionSetYMaxRange);
+    connect(plot->actionYMin, &QAction::triggered, this, &CurveGraphic::actionSetYMinRange);
+
+    m_intDialog = [](QWidget *parentWidget, const QString &title, const QString &label, int value,
+                     int min, int max, int step, int *result) {
+        bool ok = false;
+        *result = QInputDialog::getInt(parentWidget, title, label, value, min, max, step, &ok);
+        return ok;
+    };
+}
+
+CurveGraphic::~CurveGraphic() = default;
+
+MyCurveGraphic *CurveGraphic::plot() const { return ui->graphic; }
+VectorGraph *CurveGraphic::vectorGraph() const { return ui->vectorGraph; }
+PlaneGraph *CurveGraphic::planeGraph() const { return ui->planeGraph; }
+CoordinateSystem *CurveGraphic::coordinateSystem() const { return ui->coordinateSystem; }
+
+void CurveGraphic::setupPlot()
+{
+    MyCurveGraphic *plot = ui->graphic;
+    plot->xRange = 100;
+    plot->yMax = 5000;
+    plot->yMin = -5000;
+
+    for (int s = 0; s < maxSensors; ++s)
+        for (int axis = 0; axis < 3; ++axis)
+            m_axisColors[s][axis] = axisColour(s, axis);
+
+    plot->xAxis->setLabel(QStringLiteral("时间"));
+    plot->yAxis->setLabel(QStringLiteral("力"));
+    plot->legend->setVisible(true);
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    plot->legend->setWrap(18);
+
+    connect(plot->xAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), plot->xAxis2,
+            qOverload<const QCPRange &>(&QCPAxis::setRange));
+    connect(plot->yAxis, qOverload<const QCPRange &>(&QCPAxis::rangeChanged), plot->yAxis2,
+            qOverload<const QCPRange &>(&QCPAxis::setRange));
+    connect(plot, &QCustomPlot::legendDoubleClick, this, &CurveGraphic::plotlegendClickslot);
+
+    m_refreshTimer = std::make_unique<QTimer>();
+    m_refreshTimer->setInterval(30);
+    connect(m_refreshTimer.get(), &QTimer::timeout, this, &CurveGraphic::refreshPlot);
+
+    // Debian's QCustomPlot is built without its OpenGL path and falls back to raster drawing.
+    plot->setOpenGl(true, 16);
+    plot->setAntialiasedElements(QCP::aeAll);
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+
+    plot->yAxis->setRangeUpper(plot->yMax);
+    plot->yAxis->setRangeLower(plot->yMin);
+}
+
+void CurveGraphic::setupTable()
+{
+    m_headerLabels = QStringList{QStringLiteral("sensor"), QStringLiteral("X轴"), QStringLiteral("Y轴"),
+                                 QStringLiteral("Z轴")};
+    QTableView *table = ui->SensorTable;
+    m_tableModel = new QStandardItemModel(table);
+    m_tableModel->setHorizontalHeaderLabels(m_headerLabels);
+    table->setModel(m_tableModel);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setColumnWidth(0, 55);
+    table->setColumnWidth(1, 70);
+    table->setColumnWidth(2, 70);
+    table->setColumnWidth(3, 70);
+    table->verticalHeader()->hide();
+    table->setAlternatingRowColors(true);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setStyleSheet(QStringLiteral(
+        "QTableView {background-color:rgb(255,255,255);alternate-background-color:rgb(233,233,233);"
+        "gridline-color:#B0B0B0;selection-color:#FF6347;selection-background-color:#6495ED;}"
+        "QHeaderView::section {background-color:#33A1C9;border-bottom:1px solid #E0DDDC;height:30px;}"));
+}
+
+void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num)
+{
+    m_latestFrame.clear();
+    QList<QVector3D> vectors;
+    m_sampleCount += 1;
+
+    // A count larger than the list it came with is not trusted past the list's end.
+    const qsizetype taken = std::min({qsizetype(m_sensorNum), qsizetype(num), axit.size()});
+    for (qsizetype i = 0; i < taken; ++i) {
+        SensorSeries &s = m_series[i];
+        if (s.key->size() >= SensorSeries::maxPoints) {
+            s.x->removeFirst();
+            s.y->removeFirst();
+            s.z->removeFirst();
+            s.key->removeFirst();
+        }
+        const CurveSample sample = curveSample(axit.at(i), m_dataMode);
+        s.x->append(sample.value.x);
+        s.y->append(sample.value.y);
+        s.z->append(sample.value.z);
+        s.key->append(m_sampleCount);
+        vectors.append(sample.vector);
+        m_latestFrame.append(sample.value);
+    }
+
+    ui->vectorGraph->setVectors(vectors);
+    ui->planeGraph->setVectors(vectors);
+}
+
+void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num, uint timeStamp)
+{
+    Q_UNUSED(timeStamp)
+    setItemData(axit, num);
+}
+
+void CurveGraphic::refreshPlot()
+{
+    if (m_stopped)
+        return;
+
+    const qsizetype rows = std::min(m_latestFrame.size(), qsizetype(m_sensorNum));
+    for (qsizetype i = 0; i < rows; ++i) {
+        const Axit_t &v = m_latestFrame.at(i);
+        m_tableModel->setItem(int(i), 1, tableItem(v.x));
+        m_tableModel->setItem(int(i), 2, tableItem(v.y));
+        m_tableModel->setItem(int(i), 3, tableItem(v.z));
+    }
+
+    MyCurveGraphic *plot = ui->graphic;
+    for (uint s = 0; s < m_sensorNum; ++s) {
+        const SensorSeries &series = m_series[s];
+        plot->graph(int(3 * s))->setData(*series.key, *series.x, false);
+        plot->graph(int(3 * s + 1))->setData(*series.key, *series.y, false);
+        plot->graph(int(3 * s + 2))->setData(*series.key, *series.z, false);
+    }
+
+    const QCPRange span = plot->xAxis->range();
+    plot->xRange = keptXRange(span.lower, span.upper, plot->xRange);
+    plot->xAxis->setRange(m_sampleCount, plot->xRange, Qt::AlignRight);
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void CurveGraphic::setSensorNum(uint num)
+{
+    // The histories, colours and views exist for 16 sensors only.
+    num = std::min(num, uint(maxSensors));
+    const uint old = m_sensorNum;
+    if (num == old)
+        return;
+
+    ui->vectorGraph->setSensorNum(int(num));
+    ui->planeGraph->setSensorNum(int(num));
+
+    MyCurveGraphic *plot = ui->graphic;
+    static const char *const axisNames[3] = {"X", "Y", "Z"};
+    for (uint i = old; i < num; ++i) {
+        auto *row = new QListWidgetItem(QStringLiteral("Sensor") + QString::number(i));
+        row->setCheckState(Qt::Unchecked);
+        ui->sensorList->addItem(row);
+        for (const char *axis : axisNames) {
+            QCPGraph *graph = plot->addGraph();
+            graph->setName(QStringLiteral("Sensor") + QString::number(i) + QLatin1String(axis));
+            graph->setVisible(false);
+            if (QCPAbstractLegendItem *legendItem = plot->legend->itemWithPlottable(graph))
+                legendItem->setTextColor(Qt::darkGray);
+            graph->setPen(QPen(QColor(Qt::darkGray)));
+        }
+    }
+    for (uint i = old; i-- > num;) {
+        delete ui->sensorList->takeItem(int(i + 1));
+        plot->removeGraph(int(3 * i + 2));
+        plot->removeGraph(int(3 * i + 1));
+        plot->removeGraph(int(3 * i));
+    }
+
+    m_tableModel->setRowCount(int(num));
+    for (uint j = 0; j < num; ++j)
+        m_tableModel->setItem(int(j), 0, tableItem(int(j)));
+
+    m_sensorNum = num;
+}
+
+void CurveGraphic::applyCurveColour(int graphIndex, const QColor &colour)
+{
+    MyCurveGraphic *plot = ui->graphic;
+    QCPGraph *graph = plot->graph(graphIndex);
+    if (QCPAbstractLegendItem *legendItem = plot->legend->itemWithPlottable(graph))
+        legendItem->setTextColor(colour);
+    graph->setPen(curvePen(colour));
+}
+
+void CurveGraphic::setSensorChecked(int sensorIndex, bool checked)
+{
+    if (sensorIndex < 0 || uint(sensorIndex) >= m_sensorNum)
+        return;
+    qDebug() << (checked ? "check sensorIndex= " : "uncheck sensorIndex= ") << sensorIndex << "  graph="
+             << 3 * sensorIndex;
+    for (int axis = 0; axis < 3; ++axis) {
+        const int g = 3 * sensorIndex + axis;
+        ui->graphic->graph(g)->setVisible(checked);
+        applyCurveColour(g, checked ? m_axisColors[sensorIndex][axis] : QColor(Qt::darkGray));
+    }
+}
+
+void CurveGraphic::on_sensorList_itemClicked(QListWidgetItem *item)
+{
+    const int row = ui->sensorList->row(item);
+    if (row < 0)
+        return;
+    if (row != 0) {
+        setSensorChecked(row - 1, item->checkState() != Qt::Unchecked);
+        return;
+    }
+    const Qt::CheckState state = item->checkState();
+    for (uint r = 1; r <= m_sensorNum; ++r) {
+        ui->sensorList->item(int(r))->setCheckState(state);
+        setSensorChecked(int(r) - 1, state != Qt::Unchecked);
+    }
+}
+
+void CurveGraphic::plotlegendClickslot(QCPLegend *legend, QCPAbstractLegendItem *item, QMouseEvent *event)
+{
+    Q_UNUSED(legend)
+    MyCurveGraphic *plot = ui->graphic;
+    const int count = plot->legend->itemCount();
+    qDebug() << "ncount=" << count;
+    int index = -1;
+    for (int i = 0; i < count; ++i) {
+        if (plot->legend->item(i) == item) {
+            index = i;
+            break;
+        }
+    }
+    // A double-click on the legend's empty area comes without an item.
+    if (index < 0 || index >= plot->graphCount())
+        return;
+
+    QCPGraph *graph = plot->graph(index);
+    const bool show = !graph->visible();
+    graph->setVisible(show);
+    qDebug() << "show=" << show;
+    applyCurveColour(index, show ? m_axisColors[index / 3][index % 3] : QColor(Qt::darkGray));
+    if (event)
+        qDebug() << "plotlegendClickslot" << "item=" << index << "point:" << event->position().x() << ","
+                 << event->position().y();
+    plot->replot(QCustomPlot::rpRefreshHint);
+}
+
+bool CurveGraphic::askInt(const QString &title, int value, int min, int max, int step, int *result)
+{
+    return m_intDialog && m_intDialog(this, title, QStringLiteral("请输入"), value, min, max, step, result);
+}
+
+void CurveGraphic::actionSetXRange(bool checked)
+{
+    Q_UNUSED(checked)
+    MyCurveGraphic *plot = ui->graphic;
+    int value = 0;
+    if (!askInt(QStringLiteral("设置X轴范围"), plot->xRange, 50, 1000, 50, &value))
+        return;
+    if (value > 100) {
+        plot->xRange = value;
+        plot->xAxis->setRange(m_sampleCount, plot->xRange, Qt::AlignRight);
+    }
+}
+
+void CurveGraphic::actionSetYMaxRange(bool checked)
+{
+    Q_UNUSED(checked)
+    MyCurveGraphic *plot = ui->graphic;
+    int value = 0;
+    if (!askInt(QStringLiteral("设置Y轴最大值"), truncatedToInt(plot->yAxis->range().upper), 20, 50000, 100,
+                &value))
+        return;
+    if (value >= 100) {
+        plot->yMax = value;
+        plot->yAxis->setRangeUpper(plot->yMax);
+    }
+}
+
+void CurveGraphic::actionSetYMinRange(bool checked)
+{
+    Q_UNUSED(checked)
+    MyCurveGraphic *plot = ui->graphic;
+    int value = 0;
+    if (!askInt(QStringLiteral("设置Y轴最小值"), truncatedToInt(plot->yAxis->range().lower), -50000, -20, 100,
+                &value))
+        return;
+    if (value <= -100) {
+        plot->yMin = value;
+        plot->yAxis->setRangeLower(plot->yMin);
+    }
+}
+
+void CurveGraphic::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_refreshTimer->start(30);
+    ui->vectorGraph->setRunning(true);
+    ui->planeGraph->setRunning(true);
+}
+
+void CurveGraphic::closeEvent(QCloseEvent *event)
+{
+    QWidget::closeEvent(event);
+    m_refreshTimer->stop();
+    ui->vectorGraph->setRunning(false);
+    ui->planeGraph->setRunning(false);
+}
