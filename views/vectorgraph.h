@@ -1,0 +1,77 @@
+#pragma once
+
+#include "viewmath.h"
+
+#include <QList>
+#include <QOpenGLFunctions_4_5_Core>
+#include <QOpenGLWidget>
+#include <QPointF>
+#include <QPointer>
+#include <QTimer>
+#include <QVector3D>
+
+class CoordinateSystem;
+
+// One box per sensor with a yellow arrow for its force; drag to turn (left) or pan (right),
+// wheel to move the camera.
+class VectorGraph : public QOpenGLWidget, protected QOpenGLFunctions_4_5_Core
+{
+    Q_OBJECT
+
+public:
+    explicit VectorGraph(QWidget *parent = nullptr);
+    ~VectorGraph() override;
+
+    // The triad overlay, a child of this view; not owned.
+    void setCoordinateSystem(CoordinateSystem *overlay);
+    // The layout follows in the next paint.
+    void setSensorNum(int n) { m_sensorNum = n; }
+    void setVectors(const QList<QVector3D> &vectors) { m_vectors = vectors; }
+    // Repaints this view and the overlay every 30 ms while running.
+    void setRunning(bool running);
+
+    CoordinateSystem *coordinateSystem() const { return m_overlay; }
+    int sensorNum() const { return m_sensorNum; }
+    QList<QVector3D> vectors() const { return m_vectors; }
+    QList<QVector3D> displayVectors() const { return m_displayVectors; }
+    int cameraDistance() const { return m_cameraDistance; }
+    QVector3D pan() const { return m_pan; }
+    QVector3D rotationX() const { return m_rotationX; }
+    QVector3D rotationY() const { return m_rotationY; }
+    BoxSize boxSize() const { return m_box; }
+    bool isRunning() const { return m_updateTimer->isActive(); }
+    const QTimer *updateTimer() const { return m_updateTimer; }
+    bool isGlReady() const { return m_glReady; }
+
+public slots:
+    void UpdateSlots();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+
+private:
+    void placeOverlay();
+    void drawSensor(const QVector3D &corner, const QColor &colour, int index);
+    void drawBox(const QVector3D &corner, const QColor &colour);
+    void drawArrow(const QVector3D &from, const QVector3D &to, const QColor &colour);
+
+    int m_cameraDistance = -15;
+    QVector3D m_pan{-0.8f, 0.0f, 2.0f};
+    QPointF m_lastMouse{0, 0};
+    QVector3D m_rotationX{30, 0, 30};
+    QVector3D m_rotationY{0, 30, 30};
+    BoxSize m_box;
+    int m_sensorNum = 1;
+    QList<QVector3D> m_vectors;
+    QList<QVector3D> m_displayVectors;
+    QTimer *m_updateTimer;
+    QPointer<CoordinateSystem> m_overlay;
+    bool m_glReady = false;
+};
