@@ -1,0 +1,214 @@
+#include "ptycardserver.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyCardServer::PtyCardServer(quint32 seed, QObject *parent)
+    : QObject(parent)
+    , m_card(seed)
+{
+    m_clock.start();
+    m_tickTimer.setInterval(TickMs);
+    m_tickTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_tickTimer, &QTimer::timeout, this, &PtyCardServer::tick);
+    m_vanishTimer.setSingleShot(true);
+    connect(&m_vanishTimer, &QTimer::timeout, this, &PtyCardServer::vanish);
+    m_comeBackTimer.setSingleShot(true);
+    connect(&m_comeBackTimer, &QTimer::timeout, this, &PtyCardServer::reappear);
+}
+
+PtyCardServer::~PtyCardServer()
+{
+    closePair();
+    removeLink();
+}
+
+bool PtyCardServer::start()
+{
+    if (!isPresent() && !openPair())
+        return false;
+    if (!m_linkPath.isEmpty() && !pointLink()) {
+        closePair();
+        return false;
+    }
+    m_tickTimer.start();
+    if (m_vanishAfterMs >= 0)
+        m_vanishTimer.start(m_vanishAfterMs);
+    return true;
+}
+
+bool PtyCardServer::openPair()
+{
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return false;
+    char name[128];
+    if (::ptsname_r(master, name, sizeof name) != 0) {
+        ::close(master);
+        ::close(slave);
+        return false;
+    }
+    // The tool's port gets raw bytes: no echo, no line editing, no CR/LF translation.
+    termios t{};
+    ::tcgetattr(slave, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave, TCSANOW, &t);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+
+    // The slave stays open here too: with no client on it the master would read EIO.
+    m_master = master;
+    m_slave = slave;
+    m_slavePath = QString::fromLocal8Bit(name);
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &PtyCardServer::readInput);
+    return true;
+}
+
+void PtyCardServer::closePair()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+    m_master = m_slave = -1;
+}
+
+void PtyCardServer::vanish()
+{
+    if (!isPresent())
+        return;
+    m_vanishTimer.stop();
+    closePair();
+    // A device node that is gone leaves no name behind; a dangling link could meet a reused pty.
+    removeLink();
+    emit vanished();
+    if (m_comeBackAfterMs >= 0)
+        m_comeBackTimer.start(m_comeBackAfterMs);
+}
+
+bool PtyCardServer::reappear()
+{
+    m_comeBackTimer.stop();
+    if (isPresent())
+        return true;
+    if (!openPair())
+        return false;
+    if (!m_linkPath.isEmpty())
+        pointLink();
+    emit reappeared(m_slavePath);
+    return true;
+}
+
+bool PtyCardServer::setLinkPath(const QString &path)
+{
+    if (path == m_linkPath)
+        return true;
+    if (!path.isEmpty()) {
+        struct stat st;
+        const QByteArray local = QFile::encodeName(path);
+        if (::lstat(local.constData(), &st) == 0 && !S_ISLNK(st.st_mode))
+            return false;
+    }
+    removeLink();
+    m_linkPath = path;
+    if (!m_linkPath.isEmpty() && isPresent())
+        return pointLink();
+    return true;
+}
+
+bool PtyCardServer::pointLink()
+{
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    const QByteArray target = QFile::encodeName(m_slavePath);
+    // Made beside the final name and renamed over it, so the link never points nowhere.
+    const QByteArray temp = link + ".tmp-" + QByteArray::number(qint64(::getpid()));
+    ::unlink(temp.constData());
+    if (::symlink(target.constData(), temp.constData()) != 0)
+        return false;
+    struct stat st;
+    if ((::lstat(link.constData(), &st) == 0 && !S_ISLNK(st.st_mode))
+        || ::rename(temp.constData(), link.constData()) != 0) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    m_linkTarget = m_slavePath;
+    return true;
+}
+
+void PtyCardServer::removeLink()
+{
+    if (m_linkPath.isEmpty() || m_linkTarget.isEmpty())
+        return;
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    char target[512];
+    const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
+    // Only our own link goes; something else put there since is left alone.
+    if (n > 0 && QFile::decodeName(QByteArray(target, int(n))) == m_linkTarget)
+        ::unlink(link.constData());
+    m_linkTarget.clear();
+}
+
+void PtyCardServer::readInput()
+{
+    if (!isPresent())
+        return;
+    QByteArray in;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0) {
+            in.append(buf, int(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            // A master that keeps reporting an error would spin the notifier; the tick retries.
+            m_notifier->setEnabled(false);
+        }
+        break;
+    }
+    if (!in.isEmpty()) {
+        m_card.receive(in, nowMs());
+        flushOutput();
+    }
+}
+
+void PtyCardServer::tick()
+{
+    if (m_notifier && !m_notifier->isEnabled())
+        m_notifier->setEnabled(true);
+    m_card.advance(nowMs());
+    flushOutput();
+}
+
+void PtyCardServer::flushOutput()
+{
+    const QByteArray out = m_card.takeOutput();
+    if (out.isEmpty() || !isPresent())
+        return;
+    qsizetype done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::write(m_master, out.constData() + done, size_t(out.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Full: the rest is lost, as on a line nobody reads.
+        break;
+    }
+}
