@@ -1,0 +1,5 @@
+tactilon_test(tst_simcard SOURCES sim/tst_simcard.cpp)
+tactilon_test(tst_simloopbacklink SOURCES sim/tst_simloopbacklink.cpp)
+tactilon_test(tst_ptycardserver SOURCES sim/tst_ptycardserver.cpp TIMEOUT 60)
+target_compile_definitions(tst_ptycardserver PRIVATE TACTILON_SIM_PATH="$<TARGET_FILE:tactilon-sim>")
+add_dependencies(tst_ptycardserver tactilon-sim)
