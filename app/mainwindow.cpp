@@ -1,12 +1,19 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "calibration.h"
+#include "curvegraphic.h"
+#include "demarcate.h"
 #include "myserialport.h"
+#include "recordwindow.h"
 
 #include <QCloseEvent>
 #include <QDebug>
+#include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <QThread>
 #include <QTimer>
@@ -39,9 +46,18 @@ MainWindow::MainWindow(QWidget *parent)
     ui->SampleFreSelect->setCurrentIndex(-1);
     setWindowIcon(QIcon(":/Images/Palmex.ico"));
 
+    curveGraphic = new CurveGraphic;
+    demarcate = new Demarcate;
+    calibration = new Calibration;
+    recordWindow = new RecordWindow;
+
     link = new MySerialport;
     linkThread = new QThread;
     link->moveToThread(linkThread);
+
+    connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint)), curveGraphic, SLOT(setItemData(QList<Axit_t>&,uint)));
+    connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint,uint)), curveGraphic,
+            SLOT(setItemData(QList<Axit_t>&,uint,uint)));
 
     connect(link, &MySerialport::portLost, this, &MainWindow::serialPortLostHandle);
     connect(link, &SlaveProtocol::sampleFreResult, this, &MainWindow::SampleFreResult);
@@ -54,6 +70,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(link, &MySerialport::portOpenFailed, this, &MainWindow::portOpenFailed);
 
     linkThread->start();
+    demarcate->setLink(link);
+    calibration->setLink(link);
+    recordWindow->setLink(link);
 
     scanTimer = new QTimer;
     infoTypeTimer = new QTimer;
@@ -72,6 +91,9 @@ MainWindow::MainWindow(QWidget *parent)
     infoType = 0;
 
     scanPorts();
+    demarcate->setSensorCount(sensorSum);
+    curveGraphic->setSensorNum(uint(sensorSum));
+    calibration->setSensorCount(sensorSum);
     WidgetViewFlush();
     ui->txtVersion->setText(QString("Version:") + versionText + " ");
     scanTimer->start(2000);
@@ -86,8 +108,33 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A tool window in the middle of an acquisition or a message still has its code on the
+    // stack: end that first, then close.
+    if (!finishModalEpisodes()) {
+        event->ignore();
+        QTimer::singleShot(100, this, &QWidget::close);
+        return;
+    }
+    // A recording that was never exported lives only in memory; closing would lose it.
+    if (recordWindow && recordWindow->hasUnexportedRecording()
+        && QMessageBox::question(this, "提示", "记录数据尚未导出，确定退出吗?", QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No)
+               != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
     shutdown();
     event->accept();
+}
+
+bool MainWindow::finishModalEpisodes()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return true;
+    if (auto *progress = qobject_cast<QProgressDialog *>(modal))
+        progress->cancel();
+    return false;
 }
 
 void MainWindow::shutdown()
@@ -104,6 +151,17 @@ void MainWindow::shutdown()
     scanTimer = nullptr;
     delete infoTypeTimer;
     infoTypeTimer = nullptr;
+    if (curveGraphic) {
+        curveGraphic->close(); // stops its refresh and the views' timers
+        delete curveGraphic;
+        curveGraphic = nullptr;
+    }
+    delete demarcate;
+    demarcate = nullptr;
+    delete calibration;
+    calibration = nullptr;
+    delete recordWindow;
+    recordWindow = nullptr;
 }
 
 void MainWindow::scanPorts()
@@ -132,6 +190,8 @@ void MainWindow::on_btnSerialOpen_clicked()
 
 void MainWindow::portOpenFailed()
 {
+    if (!linkThread)
+        return; // a result queued before shutdown
     QMessageBox::critical(this, "错误信息", "串口打开失败");
 }
 
@@ -142,12 +202,17 @@ void MainWindow::WidgetViewFlush()
     ui->SampleFreSelect->setEnabled(open);
     ui->BandSelect->setEnabled(!open);
     ui->SerialPortSelect->setEnabled(!open);
+    if (curveGraphic)
+        curveGraphic->setStopped(!open);
 }
 
 void MainWindow::serialPortLostHandle()
 {
+    if (!linkThread)
+        return; // a result queued before shutdown
     emit serialClose();
     WidgetViewFlush();
+    curveGraphic->setStopped(true);
     QMessageBox::critical(this, "错误信息", "串口丢失");
 }
 
@@ -171,6 +236,8 @@ void MainWindow::on_SampleFreSelect_currentIndexChanged(int index)
 
 void MainWindow::SampleFreResult(int option, int res, int param)
 {
+    if (!linkThread)
+        return; // a result queued before shutdown
     if (option == 0) {
         // An index the table does not have is as useless as no answer.
         if (res < 0 || param < 0 || param >= sampleFreTable.size()) {
@@ -198,6 +265,7 @@ void MainWindow::readInfoType()
     if (infoType == 2)
         infoType = 0;
     ui->InfoTypeSelect->setCurrentIndex(infoType);
+    curveGraphic->setDataMode(infoType);
 }
 
 void MainWindow::on_InfoTypeSelect_currentIndexChanged(int index)
@@ -210,11 +278,14 @@ void MainWindow::on_InfoTypeSelect_currentIndexChanged(int index)
 
 void MainWindow::InfoTypeSetResult(int res, int id)
 {
+    if (!linkThread)
+        return; // a result queued before shutdown
     if (id != 1)
         return;
-    if (res == 0)
+    if (res == 0) {
         QMessageBox::information(this, "提示", "数据类型设置成功");
-    else
+        curveGraphic->setDataMode(infoType);
+    } else
         QMessageBox::information(this, "提示", "数据类型设置失败");
 }
 
@@ -230,4 +301,40 @@ void MainWindow::on_lineSensorSum_editingFinished()
         return;
     }
     sensorSum = value;
+    demarcate->setSensorCount(value);
+    curveGraphic->setSensorNum(uint(value));
+    calibration->setSensorCount(value);
+}
+
+void MainWindow::showToolWindow(QWidget *window, int x, int y, const QString &title)
+{
+    // A shown window stays where the user put it.
+    if (!window->isHidden())
+        return;
+    window->setGeometry(x, y, window->width(), window->height());
+    window->setWindowTitle(title);
+    window->show();
+}
+
+void MainWindow::on_btnGraphic_clicked(bool)
+{
+    showToolWindow(curveGraphic, 0, 0, "Graph");
+}
+
+void MainWindow::on_actDemarcate_clicked()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    showToolWindow(demarcate, 20, screen.height() / 2, "标定");
+}
+
+void MainWindow::on_btnCalibration_clicked()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    showToolWindow(calibration, screen.width() - calibration->width() - 20, screen.height() / 2, "校准");
+}
+
+void MainWindow::on_pushRecord_clicked()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    showToolWindow(recordWindow, (screen.width() - recordWindow->width()) / 2, 50, "记录");
 }

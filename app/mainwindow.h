@@ -3,9 +3,13 @@
 #include <QMainWindow>
 #include <QStringList>
 
+class Calibration;
+class CurveGraphic;
+class Demarcate;
 class MySerialport;
 class QThread;
 class QTimer;
+class RecordWindow;
 
 namespace Ui {
 class MainWindow;
@@ -24,6 +28,10 @@ public:
     MySerialport *deviceLink() const { return link; }
     QThread *deviceLinkThread() const { return linkThread; }
     int sensorCount() const { return sensorSum; }
+    CurveGraphic *graphWindow() const { return curveGraphic; }
+    Demarcate *demarcateWindow() const { return demarcate; }
+    Calibration *calibrationWindow() const { return calibration; }
+    RecordWindow *recordingWindow() const { return recordWindow; }
 
     static const QStringList baudTable;
     static const QList<int> baudRates;
@@ -49,6 +57,10 @@ private slots:
     void on_SampleFreSelect_currentIndexChanged(int index);
     void on_InfoTypeSelect_currentIndexChanged(int index);
     void portOpenFailed();
+    void on_btnGraphic_clicked(bool checked);
+    void on_actDemarcate_clicked();
+    void on_btnCalibration_clicked();
+    void on_pushRecord_clicked();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -57,6 +69,8 @@ private:
     void scanPorts();
     void readInfoType();
     void shutdown();
+    bool finishModalEpisodes();
+    void showToolWindow(QWidget *window, int x, int y, const QString &title);
 
     Ui::MainWindow *ui = nullptr;
     int bandIndex = 0;
@@ -68,6 +82,10 @@ private:
     QTimer *infoTypeTimer = nullptr;
     MySerialport *link = nullptr;
     QThread *linkThread = nullptr;
+    CurveGraphic *curveGraphic = nullptr;
+    Demarcate *demarcate = nullptr;
+    Calibration *calibration = nullptr;
+    RecordWindow *recordWindow = nullptr;
 };
 
 // Serial port names to offer: the system's ports, preceded by the existing paths listed in

@@ -368,6 +368,9 @@ void SimCard::handle(quint8 cmd, const QByteArray &p, qint64 now)
             const quint32 t = quint32(quint8(p[0])) << 24 | quint32(quint8(p[1])) << 16
                               | quint32(quint8(p[2])) << 8 | quint32(quint8(p[3]));
             m_clockOffset = qint64(t) - now;
+            // A synchronised clock starts the time-stamped stream: recording relies on it and
+            // ends it by asking for data type 0.
+            m_dataType = 2;
             status(cmd, 0, now);
         } else {
             status(cmd, 1, now);

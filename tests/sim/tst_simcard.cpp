@@ -234,7 +234,9 @@ void TestSimCard::timeStampsFollowSyncedClock()
     b.send(0x82, QByteArray(1, 2));
     b.run(1234);
     QCOMPARE(b.card.clockMs(b.now), quint32(1234));
+    b.send(0x82, QByteArray(1, 0));
     b.send(0x8D, be32(synced));
+    QCOMPARE(b.card.dataType(), 2); // a synchronised clock starts the stamped stream
     b.card.clearStreamLog();
     const QList<Frame> frames = b.run(100, 3);
     QCOMPARE(frames.size(), 20);

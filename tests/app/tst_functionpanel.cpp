@@ -1,0 +1,300 @@
+#include "calibration.h"
+#include "curvegraphic.h"
+#include "demarcate.h"
+#include "fakelink.h"
+#include "mainwindow.h"
+#include "modaldialoghelper.h"
+#include "myserialport.h"
+#include "ptycardserver.h"
+#include "recordwindow.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QDir>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+template <typename T>
+T *child(QWidget &w, const char *name)
+{
+    T *c = w.findChild<T *>(name);
+    if (!c)
+        qFatal("no widget %s", name);
+    return c;
+}
+
+void click(MainWindow &w, const char *button)
+{
+    QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
+}
+
+// The tool with the simulated card's pseudo-terminal listed as its first port.
+struct ToolOnCard
+{
+    ToolOnCard()
+    {
+        server.card().setSensorCount(6);
+        if (!server.start())
+            qFatal("no pseudo-terminal");
+        qputenv("TACTILON_EXTRA_PORTS", server.slavePath().toLocal8Bit());
+        window.reset(new MainWindow);
+        window->show();
+    }
+    bool open()
+    {
+        auto *ports = child<QComboBox>(*window, "SerialPortSelect");
+        ports->setCurrentIndex(ports->findText(server.slavePath()));
+        click(*window, "btnSerialOpen");
+        return QTest::qWaitFor([this] { return window->deviceLink()->isPortOpen(); }, 3000);
+    }
+    PtyCardServer server{7};
+    std::unique_ptr<MainWindow> window;
+};
+
+} // namespace
+
+class TestFunctionPanel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void buttonsShowEachWindowOnceWhereTheTableSays_data();
+    void buttonsShowEachWindowOnceWhereTheTableSays();
+    void movedWindowStaysWhereTheUserPutIt();
+    void sensorCountReachesWindowsInOrder();
+    void graphFollowsLinkStateAndDataType();
+    void graphTableShowsCardValues();
+    void portLossStopsGraphBeforeTheMessage();
+    void closingWithUnexportedRecordingAsks();
+    void closingDuringAcquisitionEndsItFirst();
+    void closingReleasesEveryWindowOnce();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestFunctionPanel::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(QDir::setCurrent(m_dir.path())); // the tool windows keep their INI files here
+}
+
+void TestFunctionPanel::buttonsShowEachWindowOnceWhereTheTableSays_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("graph") << "btnGraphic" << "Graph";
+    QTest::newRow("demarcation") << "actDemarcate" << "标定";
+    QTest::newRow("calibration") << "btnCalibration" << "校准";
+    QTest::newRow("record") << "pushRecord" << "记录";
+}
+
+void TestFunctionPanel::buttonsShowEachWindowOnceWhereTheTableSays()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, title);
+    MainWindow w;
+    QWidget *window = nullptr;
+    if (button == "btnGraphic")
+        window = w.graphWindow();
+    else if (button == "actDemarcate")
+        window = w.demarcateWindow();
+    else if (button == "btnCalibration")
+        window = w.calibrationWindow();
+    else
+        window = w.recordingWindow();
+    QVERIFY(window->isHidden());
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QCOMPARE(screen.size(), QSize(1920, 1080));
+    const QSize size = window->size();
+    QPoint expected;
+    if (button == "btnGraphic")
+        expected = {0, 0};
+    else if (button == "actDemarcate")
+        expected = {20, 540};
+    else if (button == "btnCalibration")
+        expected = {1920 - size.width() - 20, 540};
+    else
+        expected = {(1920 - size.width()) / 2, 50};
+    if (button == "btnCalibration")
+        QCOMPARE(expected, QPoint(1350, 540)); // a 550-wide window
+
+    click(w, qPrintable(button));
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->windowTitle(), title);
+    QCOMPARE(window->geometry().topLeft(), expected);
+    QCOMPARE(window->size(), size);
+    click(w, qPrintable(button)); // shown: nothing happens
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->geometry().topLeft(), expected);
+
+    window->close(); // only hides
+    window->move(300, 300);
+    click(w, qPrintable(button));
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->geometry().topLeft(), expected);
+}
+
+void TestFunctionPanel::movedWindowStaysWhereTheUserPutIt()
+{
+    MainWindow w;
+    click(w, "btnGraphic");
+    CurveGraphic *graph = w.graphWindow();
+    graph->move(200, 150);
+    QTRY_COMPARE(graph->geometry().topLeft(), QPoint(200, 150));
+    click(w, "btnGraphic");
+    QCOMPARE(graph->geometry().topLeft(), QPoint(200, 150));
+}
+
+void TestFunctionPanel::sensorCountReachesWindowsInOrder()
+{
+    MainWindow w;
+    QStringList order;
+    auto *demarcateSensors = child<QComboBox>(*w.demarcateWindow(), "sensorIdSelect");
+    connect(demarcateSensors->model(), &QAbstractItemModel::rowsRemoved, this, [&] { order << "demarcate"; });
+    connect(child<QListWidget>(*w.graphWindow(), "sensorList")->model(), &QAbstractItemModel::rowsRemoved, this,
+            [&] { order << "graph"; });
+    connect(child<QTableView>(*w.calibrationWindow(), "tableView")->model(), &QAbstractItemModel::rowsRemoved, this,
+            [&] { order << "calibration"; });
+    ModalDialogHelper dialogs;
+    auto *edit = child<QLineEdit>(w, "lineSensorSum");
+    edit->setText("4");
+    emit edit->editingFinished();
+    order.removeDuplicates();
+    QCOMPARE(order, (QStringList{"demarcate", "graph", "calibration"}));
+    QCOMPARE(demarcateSensors->count(), 4);
+    QCOMPARE(w.graphWindow()->sensorNum(), 4u);
+    QCOMPARE(child<QTableView>(*w.calibrationWindow(), "tableView")->model()->rowCount(), 4);
+
+    order.clear();
+    edit->setText("40"); // rejected: nobody is told
+    emit edit->editingFinished();
+    QVERIFY(dialogs.waitForCount(1));
+    QVERIFY(order.isEmpty());
+    QCOMPARE(w.graphWindow()->sensorNum(), 4u);
+}
+
+void TestFunctionPanel::graphFollowsLinkStateAndDataType()
+{
+    ToolOnCard tool;
+    CurveGraphic *graph = tool.window->graphWindow();
+    QVERIFY(graph->isStopped());
+    tool.server.card().receive(cardFrame(0x82, QByteArray(1, 2)), tool.server.nowMs());
+    QVERIFY(tool.open());
+    QTRY_VERIFY(!graph->isStopped());
+    // The card streams type 2; after the one-shot read the graph is told type 0.
+    graph->setDataMode(7);
+    QTRY_COMPARE(graph->dataMode(), 0);
+
+    ModalDialogHelper dialogs;
+    child<QComboBox>(*tool.window, "InfoTypeSelect")->setCurrentIndex(1);
+    QVERIFY(dialogs.waitForCount(1, 4000));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "提示", "数据类型设置成功"}));
+    QCOMPARE(graph->dataMode(), 1);
+
+    click(*tool.window, "btnSerialOpen"); // close
+    QTRY_VERIFY(graph->isStopped());
+}
+
+void TestFunctionPanel::graphTableShowsCardValues()
+{
+    ToolOnCard tool;
+    QVERIFY(tool.open());
+    click(*tool.window, "btnGraphic");
+    CurveGraphic *graph = tool.window->graphWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(graph->sampleCount() > 5, 3000);
+    // Within a few refresh ticks the table holds the latest frame's values.
+    QTest::qWait(100);
+    QStandardItemModel *table = graph->tableModel();
+    QCOMPARE(table->rowCount(), 6);
+    bool filled = true;
+    for (int row = 0; row < 6; ++row)
+        for (int col = 1; col <= 3; ++col)
+            filled = filled && table->item(row, col) && !table->item(row, col)->text().isEmpty();
+    QVERIFY(filled);
+}
+
+void TestFunctionPanel::portLossStopsGraphBeforeTheMessage()
+{
+    ToolOnCard tool;
+    QVERIFY(tool.open());
+    CurveGraphic *graph = tool.window->graphWindow();
+    QTRY_VERIFY(!graph->isStopped());
+    ModalDialogHelper dialogs;
+    bool stoppedWhenShown = false;
+    connect(&dialogs, &ModalDialogHelper::recorded, this, [&] { stoppedWhenShown = graph->isStopped(); });
+    tool.server.vanish();
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"critical", "错误信息", "串口丢失"}));
+    QVERIFY(stoppedWhenShown);
+    QTRY_COMPARE(child<QPushButton>(*tool.window, "btnSerialOpen")->text(), QString("打开"));
+}
+
+void TestFunctionPanel::closingWithUnexportedRecordingAsks()
+{
+    ToolOnCard tool;
+    QVERIFY(tool.open());
+    RecordWindow *record = tool.window->recordingWindow();
+    click(*tool.window, "pushRecord");
+    QTest::mouseClick(child<QPushButton>(*record, "btnRecordStart"), Qt::LeftButton);
+    QTRY_COMPARE(record->recordingState(), 1);
+    QTRY_VERIFY(record->hasUnexportedRecording());
+
+    ModalDialogHelper dialogs;
+    dialogs.answerNext(QMessageBox::No);
+    QVERIFY(!tool.window->close());
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"question", "提示", "记录数据尚未导出，确定退出吗?"}));
+    QVERIFY(tool.window->isVisible());
+    QVERIFY(tool.window->deviceLinkThread());
+
+    dialogs.answerNext(QMessageBox::Yes);
+    QVERIFY(tool.window->close());
+    QCOMPARE(tool.window->deviceLinkThread(), nullptr);
+}
+
+void TestFunctionPanel::closingDuringAcquisitionEndsItFirst()
+{
+    ToolOnCard tool;
+    QVERIFY(tool.open());
+    click(*tool.window, "btnCalibration");
+    QPointer<Calibration> calibration = tool.window->calibrationWindow();
+    ModalDialogHelper dialogs;
+    QTimer::singleShot(300, tool.window.get(), [&] { tool.window->close(); });
+    QTest::mouseClick(child<QPushButton>(*calibration, "btnCheck"), Qt::LeftButton);
+    // The acquisition was cancelled, its warning answered, and only then the tool closed.
+    QTRY_COMPARE_WITH_TIMEOUT(tool.window->deviceLinkThread(), nullptr, 5000);
+    QVERIFY(calibration.isNull());
+    QCOMPARE(dialogs.records().first().kind, QString("progress"));
+    QCOMPARE(dialogs.records().last(), (DialogRecord{"warning", "提示", "校准数据获取失败"}));
+}
+
+void TestFunctionPanel::closingReleasesEveryWindowOnce()
+{
+    auto *w = new MainWindow;
+    w->show();
+    QPointer<QWidget> windows[4] = {w->graphWindow(), w->demarcateWindow(), w->calibrationWindow(),
+                                    w->recordingWindow()};
+    for (const char *button : {"btnGraphic", "actDemarcate", "btnCalibration", "pushRecord"})
+        click(*w, button);
+    QVERIFY(w->close());
+    for (const auto &window : windows)
+        QVERIFY(window.isNull());
+    delete w; // the destructor finds nothing left to release (ASan would see a double free)
+}
+
+QTEST_MAIN(TestFunctionPanel)
+#include "tst_functionpanel.moc"
