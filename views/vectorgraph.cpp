@@ -47,6 +47,7 @@ void VectorGraph::UpdateSlots()
         m_overlay->update();
 }
 
+// The base handlers leave the events ignored; accepting them keeps the parent from acting too.
 void VectorGraph::mousePressEvent(QMouseEvent *event)
 {
     QOpenGLWidget::mousePressEvent(event);
