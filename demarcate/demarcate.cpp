@@ -654,6 +654,11 @@ void Demarcate::on_btnSingleExport_clicked()
         out << singlePointCsvLine(point, axis) << "\n";
     out.flush();
     file.close();
+    // A full disk or a vanished drive must not pass as a successful export.
+    if (out.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
+        QMessageBox::warning(this, "错误", "文件写入失败");
+        return;
+    }
     QMessageBox::information(this, "导出文件", "文件导出成功");
 }
 

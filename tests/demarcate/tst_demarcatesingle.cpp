@@ -282,6 +282,12 @@ void TestDemarcateSingle::exportLines()
     path = m_dir.filePath("no-such-folder/points.csv");
     f.click("btnSingleExport");
     QCOMPARE(f.dialogs.records(), QList<DialogRecord>{warning("错误", "文件无法创建")});
+
+    // Opened but not written (a full disk): never reported as exported.
+    f.dialogs.clear();
+    path = "/dev/full";
+    f.click("btnSingleExport");
+    QCOMPARE(f.dialogs.records(), QList<DialogRecord>{warning("错误", "文件写入失败")});
 }
 
 void TestDemarcateSingle::exportRemembersFolderAndReplacesFile()
