@@ -121,6 +121,13 @@ void RecordWindow::on_btnRecordPause_clicked()
 
 void RecordWindow::on_btnRecordStop_clicked()
 {
+    // With the card gone there is nobody to ask; waiting for it would keep the rows from
+    // being exported for as long as it stays away.
+    if (!linkOpen() && recordState != 0) {
+        endRecording();
+        QMessageBox::information(this, "提示", "通信接口已关闭，记录已停止");
+        return;
+    }
     if (!checkLinkOpen())
         return;
     QMetaObject::invokeMethod(link, "setInfoType", Qt::QueuedConnection, Q_ARG(uchar, 0), Q_ARG(int, 0));
@@ -132,14 +139,19 @@ void RecordWindow::dataTypeSetResult(int res, int id)
     if (id != 0)
         return;
     if (res == 0) {
-        recordState = 0;
-        tickTimer->stop();
-        ui->btnRecordPause->setText("暂停");
-        ui->btnRecordStart->setEnabled(true);
-        ui->btnRecordExport->setEnabled(true);
+        endRecording();
         return;
     }
     QMessageBox::information(this, "系统提示", "记录功能无法停止,请重试");
+}
+
+void RecordWindow::endRecording()
+{
+    recordState = 0;
+    tickTimer->stop();
+    ui->btnRecordPause->setText("暂停");
+    ui->btnRecordStart->setEnabled(true);
+    ui->btnRecordExport->setEnabled(true);
 }
 
 void RecordWindow::setItemData(QList<Axit_t> &axit, uint, uint timeStamp)

@@ -57,6 +57,7 @@ protected:
 private:
     bool linkOpen() const;
     bool checkLinkOpen();
+    void endRecording();
     QList<QLabel *> clockLabels() const;
 
     std::unique_ptr<Ui::RecordWindow> ui;

@@ -43,6 +43,7 @@ private slots:
     void acceptedStartRecordsOneRowPerStampedFrame();
     void framesArrivingWithTheSyncReplyAreKept();
     void stopEndsRecordingOnlyOnItsOwnAcceptedResult();
+    void stopWithTheLinkGoneEndsTheRecordingLocally();
     void pauseDropsFramesAndResumeCountsThePausedTime();
     void framesWithoutTimeStampAreNeverRecorded();
     void clockShowsLatestFrameWithPadding_data();
@@ -260,6 +261,28 @@ void TestRecordWindow::stopEndsRecordingOnlyOnItsOwnAcceptedResult()
     QVERIFY(l.settle());
     QCOMPARE(w.recordingState(), 0);
     QCOMPARE(dialogs.count(), 1);
+}
+
+void TestRecordWindow::stopWithTheLinkGoneEndsTheRecordingLocally()
+{
+    RecordTestLink l;
+    RecordWindow w;
+    w.setLink(l.link);
+    ModalDialogHelper dialogs;
+    QVERIFY(startRecording(w));
+    l.feed(stampedFrame(afterStart(l.syncedStartTime(), 100), {{1, 2, 3}}));
+    QTRY_COMPARE(w.recordedRows().rowCount(), qsizetype(1));
+
+    // The card vanished: the rows must still be exportable.
+    l.link->setOpen(false);
+    const int sent = l.link->sentCount();
+    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordStop")),
+             (DialogRecord{"information", "提示", "通信接口已关闭，记录已停止"}));
+    QCOMPARE(w.recordingState(), 0);
+    QVERIFY(button(w, "btnRecordExport")->isEnabled());
+    QVERIFY(button(w, "btnRecordStart")->isEnabled());
+    QCOMPARE(w.recordedRows().rowCount(), qsizetype(1));
+    QCOMPARE(l.link->sentCount(), sent);
 }
 
 void TestRecordWindow::pauseDropsFramesAndResumeCountsThePausedTime()
