@@ -9,61 +9,63 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
-#include <QSplitter>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <cstring>
+#include <dlfcn.h>
+#include <link.h>
 
 namespace {
 
-Axit_t axit(int x, int y, int z)
-{
-    Axit_t a;
-    a.x = int16_t(x);
-    a.y = int16_t(y);
-    a.z = int16_t(z);
-    return a;
-}
-
-// One frame of `count` sensors; sensor i carries (base + i, -(base + i), 2 * (base + i)).
-QList<Axit_t> frame(int count, int base)
+// Sensor i of the frame carries (base + i, -(base + i), 2·(base + i)).
+void feed(CurveGraphic &w, int count, int base, uint num)
 {
     QList<Axit_t> list;
     for (int i = 0; i < count; ++i)
-        list.append(axit(base + i, -(base + i), 2 * (base + i)));
-    return list;
-}
-
-void feed(CurveGraphic &w, int count, int base, uint num)
-{
-    QList<Axit_t> list = frame(count, base);
+        list.append(Axit_t{int16_t(base + i), int16_t(-(base + i)), int16_t(2 * (base + i))});
     w.setItemData(list, num);
 }
 
-QStringList listTexts(const QListWidget *list)
+void click(CurveGraphic &w, int row, Qt::CheckState state)
+{
+    auto *list = w.findChild<QListWidget *>("sensorList");
+    list->item(row)->setCheckState(state);
+    emit list->itemClicked(list->item(row));
+}
+
+QStringList rowTexts(CurveGraphic &w)
 {
     QStringList texts;
+    auto *list = w.findChild<QListWidget *>("sensorList");
     for (int i = 0; i < list->count(); ++i)
         texts.append(list->item(i)->text());
     return texts;
 }
 
-QColor legendColour(MyCurveGraphic *plot, int graph)
+// Visibility, pen colour and legend text colour of one curve must agree.
+void checkCurve(CurveGraphic &w, int g, bool shown)
 {
-    return plot->legend->itemWithPlottable(plot->graph(graph))->textColor();
+    MyCurveGraphic *plot = w.plot();
+    const QColor colour = shown ? w.axisColors(g / 3, g % 3) : QColor(Qt::darkGray);
+    QCOMPARE(plot->graph(g)->visible(), shown);
+    QCOMPARE(plot->graph(g)->pen().color(), colour);
+    QCOMPARE(plot->legend->itemWithPlottable(plot->graph(g))->textColor(), colour);
 }
 
-struct DialogCall
+// Mesa unloads its driver when the display closes, after which the leak checker can neither
+// name nor suppress the driver's own one-time allocations; keep it mapped until exit.
+void pinGlDriver()
 {
-    QString title;
-    QString label;
-    int value = 0;
-    int min = 0;
-    int max = 0;
-    int step = 0;
-};
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
+                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+}
 
 } // namespace
 
@@ -72,64 +74,21 @@ class TestCurveGraphic : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void formPlacesViewsAndOverlay();
+    void initTestCase() { registerLinkMetaTypes(); }
+    void cleanupTestCase() { pinGlDriver(); }
     void keepsLastThousandPointsPerSensor();
-    void takesOnlySensorsPresentInBothFrameAndWindow_data();
-    void takesOnlySensorsPresentInBothFrameAndWindow();
-    void sourceDataPlottedAsReceivedAndScaledForViews();
-    void demarcatedDataConvertedAndWrapped();
-    void noSensorsOnlyAdvancesTheCount();
-    void sensorCountGrowsAndShrinksListGraphsAndTable();
-    void sensorCountAboveSixteenIsClamped();
-    void selectAllShowsAndHidesEveryCurve();
-    void sensorRowShowsOnlyItsThreeCurves();
+    void takesSensorsPresentInBothFrameAndWindow_data();
+    void takesSensorsPresentInBothFrameAndWindow();
+    void sourceAndDemarcatedFramesReachPlotAndViews();
+    void sensorCountRebuildsListGraphsAndTable();
+    void sensorListShowsCurvesInTheirColours();
     void legendDoubleClickTogglesOneCurve();
-    void legendDoubleClickOutsideItemsIsIgnored();
-    void refreshFillsTableAndAnchorsNewestFrame();
-    void mouseZoomKeptOnlyInsideBand_data();
-    void mouseZoomKeptOnlyInsideBand();
-    void stoppedWindowNeitherAnchorsNorFillsTable();
+    void refreshFillsTableAnchorsAndKeepsZoom();
     void axisDialogsApplyOnlyAcceptedValues_data();
     void axisDialogsApplyOnlyAcceptedValues();
-    void contextMenuOffersTheThreeAxisDialogs();
     void showAndCloseRunAndStopTimers();
     void framesFromLinkThreadArriveBySignature();
 };
-
-void TestCurveGraphic::initTestCase()
-{
-    registerLinkMetaTypes();
-}
-
-void TestCurveGraphic::formPlacesViewsAndOverlay()
-{
-    CurveGraphic w;
-    QCOMPARE(w.windowTitle(), QStringLiteral("Form"));
-    QCOMPARE(w.size(), QSize(853, 595));
-    QCOMPARE(w.coordinateSystem()->parentWidget(), w.vectorGraph());
-    QCOMPARE(w.vectorGraph()->coordinateSystem(), w.coordinateSystem());
-    auto *all = w.findChild<QSplitter *>("splitterAll");
-    auto *curve = w.findChild<QSplitter *>("splitterCurve");
-    auto *graph = w.findChild<QSplitter *>("splitterGraph");
-    auto *table = w.findChild<QSplitter *>("splitterTable");
-    QVERIFY(all && curve && graph && table);
-    QCOMPARE(all->orientation(), Qt::Horizontal);
-    QCOMPARE(curve->orientation(), Qt::Vertical);
-    QCOMPARE(table->orientation(), Qt::Vertical);
-    QCOMPARE(curve->widget(0), graph);
-    QCOMPARE(curve->widget(1), w.plot());
-    QCOMPARE(table->widget(1), w.findChild<QTableView *>("SensorTable"));
-    QCOMPARE(w.tableModel()->columnCount(), 4);
-    QCOMPARE(w.tableModel()->horizontalHeaderItem(1)->text(), QStringLiteral("X轴"));
-
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    // The overlay keeps its size and sits in the view's bottom-left corner.
-    QCOMPARE(w.coordinateSystem()->size(), QSize(100, 100));
-    QTRY_COMPARE(w.coordinateSystem()->geometry().bottomLeft(),
-                 QPoint(0, w.vectorGraph()->height() - 1));
-}
 
 void TestCurveGraphic::keepsLastThousandPointsPerSensor()
 {
@@ -141,128 +100,91 @@ void TestCurveGraphic::keepsLastThousandPointsPerSensor()
     QCOMPARE(w.sampleCount(), 1005.0);
     for (int s = 0; s < 2; ++s) {
         const SensorSeries &series = w.series(s);
-        QCOMPARE(series.key->size(), 1000);
-        QCOMPARE(series.x->size(), 1000);
-        QCOMPARE(series.y->size(), 1000);
-        QCOMPARE(series.z->size(), 1000);
+        QCOMPARE((QList<qsizetype>{series.x->size(), series.y->size(), series.z->size(), series.key->size()}),
+                 (QList<qsizetype>{1000, 1000, 1000, 1000}));
         QCOMPARE(series.key->first(), 6.0);
         QCOMPARE(series.key->last(), 1005.0);
         QCOMPARE(series.x->first(), 6.0 + s);
-        QCOMPARE(series.y->last(), -(1005.0 + s));
         QCOMPARE(series.z->last(), 2 * (1005.0 + s));
     }
 }
 
-void TestCurveGraphic::takesOnlySensorsPresentInBothFrameAndWindow_data()
+void TestCurveGraphic::takesSensorsPresentInBothFrameAndWindow_data()
 {
+    QTest::addColumn<uint>("sensors");
     QTest::addColumn<int>("listSize");
     QTest::addColumn<uint>("num");
     QTest::addColumn<int>("taken");
-    QTest::newRow("frame larger than window") << 6 << 6u << 4;
-    QTest::newRow("frame smaller than window") << 2 << 2u << 2;
+    QTest::newRow("frame larger than window") << 4u << 6 << 6u << 4;
+    QTest::newRow("frame smaller than window") << 4u << 2 << 2u << 2;
+    QTest::newRow("no sensors set up") << 0u << 3 << 3u << 0;
     // A count beyond the list's end must not read past it.
-    QTest::newRow("count beyond list") << 3 << 16u << 3;
+    QTest::newRow("count beyond list") << 4u << 3 << 16u << 3;
 }
 
-void TestCurveGraphic::takesOnlySensorsPresentInBothFrameAndWindow()
+void TestCurveGraphic::takesSensorsPresentInBothFrameAndWindow()
 {
+    QFETCH(uint, sensors);
     QFETCH(int, listSize);
     QFETCH(uint, num);
     QFETCH(int, taken);
     CurveGraphic w;
-    w.setDataMode(1);
-    w.setSensorNum(4);
+    w.setSensorNum(sensors);
+    w.vectorGraph()->setVectors({QVector3D(1, 1, 1)});
+    w.planeGraph()->setVectors({QVector3D(1, 1, 1)});
     feed(w, listSize, 100, num);
+    feed(w, listSize, 100, num);
+    QCOMPARE(w.sampleCount(), 2.0);
     QCOMPARE(w.latestFrame().size(), taken);
     QCOMPARE(w.vectorGraph()->vectors().size(), taken);
     QCOMPARE(w.planeGraph()->vectors().size(), taken);
-    for (int s = 0; s < 4; ++s)
-        QCOMPARE(w.series(s).key->size(), s < taken ? 1 : 0);
-
-    // Sensors left out keep their own history; the shared key moves on regardless.
-    feed(w, 4, 200, 4);
-    QCOMPARE(w.series(3).key->last(), 2.0);
-    QCOMPARE(w.series(3).x->size(), taken == 4 ? 2 : 1);
+    for (int s = 0; s < CurveGraphic::maxSensors; ++s)
+        QCOMPARE(w.series(s).key->size(), s < taken ? 2 : 0);
+    if (taken > 0)
+        QCOMPARE(*w.series(0).key, (QList<double>{1, 2}));
 }
 
-void TestCurveGraphic::sourceDataPlottedAsReceivedAndScaledForViews()
-{
-    CurveGraphic w;
-    w.setSensorNum(1);
-    w.setDataMode(1);
-    QList<Axit_t> list{axit(1000, -2000, 3000)};
-    w.setItemData(list, 1, 12345u);
-    QCOMPARE(*w.series(0).x, QList<double>{1000});
-    QCOMPARE(*w.series(0).y, QList<double>{-2000});
-    QCOMPARE(*w.series(0).z, QList<double>{3000});
-    QCOMPARE(w.vectorGraph()->vectors().size(), 1);
-    QVERIFY(qFuzzyCompare(w.vectorGraph()->vectors().first(), QVector3D(0.1f, -0.2f, 0.3f)));
-    QCOMPARE(w.planeGraph()->vectors(), w.vectorGraph()->vectors());
-}
-
-void TestCurveGraphic::demarcatedDataConvertedAndWrapped()
+void TestCurveGraphic::sourceAndDemarcatedFramesReachPlotAndViews()
 {
     CurveGraphic w;
     w.setSensorNum(2);
-    QCOMPARE(w.dataMode(), 0);
-    QList<Axit_t> list{axit(1000, -2000, 3000), axit(32767, 32767, 32767)};
-    w.setItemData(list, 2);
-    QCOMPARE(*w.series(0).x, QList<double>{59});
-    QCOMPARE(*w.series(0).y, QList<double>{-4});
-    QCOMPARE(*w.series(0).z, QList<double>{-259});
+    w.setDataMode(1);
+    QList<Axit_t> source{{1000, -2000, 3000}};
+    w.setItemData(source, 1, 12345u);
+    QCOMPARE((QList<double>{w.series(0).x->value(0), w.series(0).y->value(0), w.series(0).z->value(0)}),
+             (QList<double>{1000, -2000, 3000}));
+    QVERIFY(qFuzzyCompare(w.vectorGraph()->vectors().value(0), QVector3D(0.1f, -0.2f, 0.3f)));
+    QCOMPARE(w.planeGraph()->vectors(), w.vectorGraph()->vectors());
+
+    w.setDataMode(0);
+    QList<Axit_t> demarcated{{1000, -2000, 3000}, {32767, 32767, 32767}};
+    w.setItemData(demarcated, 2);
+    QCOMPARE(*w.series(0).y, (QList<double>{-2000, -4}));
     QCOMPARE(*w.series(1).z, QList<double>{-1565});
-    QCOMPARE(w.latestFrame().at(1).x, int16_t(15425));
-    QVERIFY(qFuzzyCompare(w.vectorGraph()->vectors().at(1), QVector3D(15.425f, 13.328f, -1.565f)));
+    QCOMPARE(w.latestFrame().value(1).x, int16_t(15425));
+    QVERIFY(qFuzzyCompare(w.vectorGraph()->vectors().value(1), QVector3D(15.425f, 13.328f, -1.565f)));
 }
 
-void TestCurveGraphic::noSensorsOnlyAdvancesTheCount()
+void TestCurveGraphic::sensorCountRebuildsListGraphsAndTable()
 {
     CurveGraphic w;
-    w.vectorGraph()->setVectors({QVector3D(1, 1, 1)});
-    w.planeGraph()->setVectors({QVector3D(1, 1, 1)});
-    feed(w, 3, 10, 3);
-    feed(w, 3, 10, 3);
-    QCOMPARE(w.sampleCount(), 2.0);
-    QVERIFY(w.latestFrame().isEmpty());
-    QVERIFY(w.vectorGraph()->vectors().isEmpty());
-    QVERIFY(w.planeGraph()->vectors().isEmpty());
-    for (int s = 0; s < CurveGraphic::maxSensors; ++s)
-        QVERIFY(w.series(s).key->isEmpty());
-}
-
-void TestCurveGraphic::sensorCountGrowsAndShrinksListGraphsAndTable()
-{
-    CurveGraphic w;
-    auto *list = w.findChild<QListWidget *>("sensorList");
     MyCurveGraphic *plot = w.plot();
-    QCOMPARE(listTexts(list), QStringList{"全选"});
-
+    QCOMPARE(rowTexts(w), QStringList{"全选"});
     w.setSensorNum(4);
-    QCOMPARE(listTexts(list), (QStringList{"全选", "Sensor0", "Sensor1", "Sensor2", "Sensor3"}));
+    QCOMPARE(rowTexts(w), (QStringList{"全选", "Sensor0", "Sensor1", "Sensor2", "Sensor3"}));
     QCOMPARE(plot->graphCount(), 12);
     QCOMPARE(plot->graph(11)->name(), QStringLiteral("Sensor3Z"));
-    QCOMPARE(w.vectorGraph()->sensorNum(), 4);
-    QCOMPARE(w.planeGraph()->sensorNum(), 4);
-    for (int g = 0; g < 12; ++g) {
-        QVERIFY(!plot->graph(g)->visible());
-        QCOMPARE(plot->graph(g)->pen().color(), QColor(Qt::darkGray));
-        QCOMPARE(legendColour(plot, g), QColor(Qt::darkGray));
-    }
-    for (int r = 1; r < list->count(); ++r)
-        QCOMPARE(list->item(r)->checkState(), Qt::Unchecked);
+    for (int g = 0; g < 12; ++g)
+        checkCurve(w, g, false);
     QCOMPARE(w.tableModel()->rowCount(), 4);
 
     w.setDataMode(1);
     feed(w, 4, 7, 4);
-    QCPGraph *keptGraph = plot->graph(5);
+    QCPGraph *sensor1Z = plot->graph(5);
     w.setSensorNum(2);
-    QCOMPARE(listTexts(list), (QStringList{"全选", "Sensor0", "Sensor1"}));
+    QCOMPARE(rowTexts(w), (QStringList{"全选", "Sensor0", "Sensor1"}));
     QCOMPARE(plot->graphCount(), 6);
-    QCOMPARE(plot->graph(5), keptGraph);
-    QStringList names;
-    for (int g = 0; g < 6; ++g)
-        names.append(plot->graph(g)->name());
-    QCOMPARE(names, (QStringList{"Sensor0X", "Sensor0Y", "Sensor0Z", "Sensor1X", "Sensor1Y", "Sensor1Z"}));
+    QCOMPARE(plot->graph(5), sensor1Z);
     QCOMPARE(plot->legend->itemCount(), 6);
     QCOMPARE(w.tableModel()->rowCount(), 2);
     QCOMPARE(w.tableModel()->item(1, 0)->text(), QStringLiteral("1"));
@@ -273,76 +195,47 @@ void TestCurveGraphic::sensorCountGrowsAndShrinksListGraphsAndTable()
     w.setSensorNum(3);
     QCOMPARE(w.series(2).x->size(), 1);
     QCOMPARE(plot->graph(8)->name(), QStringLiteral("Sensor2Z"));
-    QVERIFY(!plot->graph(8)->visible());
-}
 
-void TestCurveGraphic::sensorCountAboveSixteenIsClamped()
-{
-    CurveGraphic w;
+    // Histories and colours exist for sixteen sensors only.
     w.setSensorNum(40);
     QCOMPARE(w.sensorNum(), 16u);
-    QCOMPARE(w.plot()->graphCount(), 48);
+    QCOMPARE(plot->graphCount(), 48);
     feed(w, 20, 1, 20);
     QCOMPARE(w.latestFrame().size(), 16);
 }
 
-void TestCurveGraphic::selectAllShowsAndHidesEveryCurve()
+void TestCurveGraphic::sensorListShowsCurvesInTheirColours()
 {
     CurveGraphic w;
     w.setSensorNum(16);
-    auto *list = w.findChild<QListWidget *>("sensorList");
     MyCurveGraphic *plot = w.plot();
-    // Eighteen entries to a column: 48 curves take three columns.
+    // Eighteen entries to a column: 48 curves take three.
     QCOMPARE(plot->legend->rowCount(), 18);
     QCOMPARE(plot->legend->columnCount(), 3);
 
-    list->item(0)->setCheckState(Qt::Checked);
-    emit list->itemClicked(list->item(0));
-    for (int r = 1; r <= 16; ++r)
-        QCOMPARE(list->item(r)->checkState(), Qt::Checked);
-    for (int g = 0; g < 48; ++g) {
-        QVERIFY(plot->graph(g)->visible());
-        const QColor colour = w.axisColors(g / 3, g % 3);
-        QCOMPARE(plot->graph(g)->pen().color(), colour);
-        QCOMPARE(plot->graph(g)->pen().widthF(), 3.0);
-        QCOMPARE(legendColour(plot, g), colour);
-    }
+    click(w, 0, Qt::Checked);
+    for (int g = 0; g < 48; ++g)
+        checkCurve(w, g, true);
     QCOMPARE(plot->graph(0)->pen().color(), QColor(255, 255, 0));
     QCOMPARE(plot->graph(19)->pen().color(), QColor(107, 142, 35));
     QCOMPARE(plot->graph(47)->pen().color(), QColor(216, 191, 216));
-
-    list->item(0)->setCheckState(Qt::Unchecked);
-    emit list->itemClicked(list->item(0));
-    for (int r = 1; r <= 16; ++r)
-        QCOMPARE(list->item(r)->checkState(), Qt::Unchecked);
-    for (int g = 0; g < 48; ++g) {
-        QVERIFY(!plot->graph(g)->visible());
-        QCOMPARE(plot->graph(g)->pen().color(), QColor(Qt::darkGray));
-        QCOMPARE(legendColour(plot, g), QColor(Qt::darkGray));
-    }
-}
-
-void TestCurveGraphic::sensorRowShowsOnlyItsThreeCurves()
-{
-    CurveGraphic w;
-    w.setSensorNum(4);
+    QCOMPARE(plot->graph(47)->pen().widthF(), 3.0);
+    click(w, 0, Qt::Unchecked);
+    for (int g = 0; g < 48; ++g)
+        checkCurve(w, g, false);
     auto *list = w.findChild<QListWidget *>("sensorList");
-    MyCurveGraphic *plot = w.plot();
-    DebugCapture debug;
-    list->item(3)->setCheckState(Qt::Checked);
-    emit list->itemClicked(list->item(3));
-    for (int g = 0; g < 12; ++g)
-        QCOMPARE(plot->graph(g)->visible(), g >= 6 && g <= 8);
-    QCOMPARE(plot->graph(7)->pen().color(), QColor(106, 90, 205));
-    QCOMPARE(list->item(0)->checkState(), Qt::Unchecked);
-    QCOMPARE(debug.withPrefix("check sensorIndex=").size(), 1);
-    QVERIFY(debug.withPrefix("check sensorIndex=").first().contains("graph= 6"));
+    QCOMPARE(list->item(16)->checkState(), Qt::Unchecked);
 
-    list->item(3)->setCheckState(Qt::Unchecked);
-    emit list->itemClicked(list->item(3));
-    QVERIFY(!plot->graph(7)->visible());
-    QCOMPARE(plot->graph(7)->pen().color(), QColor(Qt::darkGray));
+    DebugCapture debug;
+    click(w, 3, Qt::Checked);
+    for (int g = 0; g < 12; ++g)
+        checkCurve(w, g, g >= 6 && g <= 8);
+    QCOMPARE(list->item(0)->checkState(), Qt::Unchecked);
+    click(w, 3, Qt::Unchecked);
+    checkCurve(w, 7, false);
+    QCOMPARE(debug.withPrefix("check sensorIndex=").size(), 1);
     QCOMPARE(debug.withPrefix("uncheck sensorIndex=").size(), 1);
+    QVERIFY(debug.withPrefix("check sensorIndex=").value(0).endsWith("graph= 6"));
 }
 
 void TestCurveGraphic::legendDoubleClickTogglesOneCurve()
@@ -353,119 +246,70 @@ void TestCurveGraphic::legendDoubleClickTogglesOneCurve()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     MyCurveGraphic *plot = w.plot();
     plot->replot();
-    auto *list = w.findChild<QListWidget *>("sensorList");
 
     DebugCapture debug;
-    // Graph 4 is sensor 1's Y curve; double-click its legend entry as the user would.
-    const QPoint at = plot->legend->item(4)->outerRect().center();
-    QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, at);
+    const QPoint sensor1Y = plot->legend->item(4)->outerRect().center();
+    QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, sensor1Y);
     QTRY_VERIFY(plot->graph(4)->visible());
-    QCOMPARE(plot->graph(4)->pen().color(), QColor(65, 105, 225));
-    QCOMPARE(plot->graph(4)->pen().widthF(), 3.0);
-    QCOMPARE(legendColour(plot, 4), QColor(65, 105, 225));
-    QVERIFY(!plot->graph(3)->visible());
-    QCOMPARE(list->item(2)->checkState(), Qt::Unchecked);
+    checkCurve(w, 4, true);
+    checkCurve(w, 3, false);
+    QCOMPARE(w.findChild<QListWidget *>("sensorList")->item(2)->checkState(), Qt::Unchecked);
     QVERIFY(debug.contains("ncount= 12"));
     QVERIFY(debug.contains("show= true"));
     QCOMPARE(debug.withPrefix("plotlegendClickslot item= 4 point:").size(), 1);
 
-    QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, sensor1Y);
     QTRY_VERIFY(!plot->graph(4)->visible());
-    QCOMPARE(plot->graph(4)->pen().color(), QColor(Qt::darkGray));
-    QCOMPARE(legendColour(plot, 4), QColor(Qt::darkGray));
-}
+    checkCurve(w, 4, false);
 
-void TestCurveGraphic::legendDoubleClickOutsideItemsIsIgnored()
-{
-    CurveGraphic w;
-    w.setSensorNum(2);
-    MyCurveGraphic *plot = w.plot();
-    // QCustomPlot reports a double-click on the legend's frame with no item.
+    // A double-click on the legend's frame comes with no item.
     emit plot->legendDoubleClick(plot->legend, nullptr, nullptr);
-    for (int g = 0; g < 6; ++g)
+    for (int g = 0; g < 12; ++g)
         QVERIFY(!plot->graph(g)->visible());
 }
 
-void TestCurveGraphic::refreshFillsTableAndAnchorsNewestFrame()
+void TestCurveGraphic::refreshFillsTableAnchorsAndKeepsZoom()
 {
     CurveGraphic w;
     w.setSensorNum(3);
     w.setDataMode(1);
-    w.setStopped(false);
+    MyCurveGraphic *plot = w.plot();
+    plot->xAxis->setRange(QCPRange(0, 10));
     for (int n = 0; n < 250; ++n)
         feed(w, 2, n, 2);
-    w.refreshPlot();
-
-    MyCurveGraphic *plot = w.plot();
-    QCOMPARE(plot->xAxis->range(), QCPRange(150, 250));
-    QCOMPARE(plot->xAxis2->range(), QCPRange(150, 250));
-    QCOMPARE(plot->yAxis->range(), QCPRange(-5000, 5000));
-    QCOMPARE(plot->yAxis2->range(), QCPRange(-5000, 5000));
-    QCOMPARE(plot->graph(3)->dataCount(), 250);
-    QCOMPARE(plot->graph(5)->data()->at(249)->value, 2.0 * 250);
-    QCOMPARE(plot->graph(6)->dataCount(), 0);
-
-    QStandardItemModel *model = w.tableModel();
-    QCOMPARE(model->item(1, 1)->text(), QStringLiteral("250"));
-    QCOMPARE(model->item(1, 2)->text(), QStringLiteral("-250"));
-    QCOMPARE(model->item(1, 3)->text(), QStringLiteral("500"));
-    QCOMPARE(model->item(1, 1)->textAlignment(), Qt::AlignHCenter | Qt::AlignVCenter);
-    QVERIFY(!model->item(1, 1)->isEditable());
-    // Sensor 2 had no value in the last frame.
-    QVERIFY(!model->item(2, 1));
-}
-
-void TestCurveGraphic::mouseZoomKeptOnlyInsideBand_data()
-{
-    QTest::addColumn<double>("span");
-    QTest::addColumn<int>("kept");
-    QTest::newRow("300 stays") << 300.0 << 300;
-    QTest::newRow("zoomed in to 60") << 60.4 << 60;
-    QTest::newRow("1500 snaps back") << 1500.0 << 100;
-    QTest::newRow("40 snaps back") << 40.0 << 100;
-}
-
-void TestCurveGraphic::mouseZoomKeptOnlyInsideBand()
-{
-    QFETCH(double, span);
-    QFETCH(int, kept);
-    CurveGraphic w;
-    w.setSensorNum(1);
-    w.setStopped(false);
-    for (int n = 0; n < 400; ++n)
-        feed(w, 1, n, 1);
-    w.refreshPlot();
-    MyCurveGraphic *plot = w.plot();
-    plot->xAxis->setRange(QCPRange(200 - span / 2, 200 + span / 2));
-    w.refreshPlot();
-    QCOMPARE(plot->xRange, kept);
-    QCOMPARE(plot->xAxis->range(), QCPRange(400 - kept, 400));
-    feed(w, 1, 0, 1);
-    w.refreshPlot();
-    QCOMPARE(plot->xAxis->range(), QCPRange(401 - kept, 401));
-}
-
-void TestCurveGraphic::stoppedWindowNeitherAnchorsNorFillsTable()
-{
-    CurveGraphic w;
-    w.setSensorNum(1);
-    QVERIFY(w.isStopped());
-    MyCurveGraphic *plot = w.plot();
-    const QCPRange before = plot->xAxis->range();
-    for (int n = 0; n < 50; ++n)
-        feed(w, 1, n, 1);
-    w.refreshPlot();
-    QCOMPARE(plot->xAxis->range(), before);
+    w.refreshPlot(); // stopped: nothing moves, nothing is filled
+    QCOMPARE(plot->xAxis->range(), QCPRange(0, 10));
     QCOMPARE(plot->graph(0)->dataCount(), 0);
     QVERIFY(!w.tableModel()->item(0, 1));
-    QCOMPARE(w.series(0).key->size(), 50);
 
     w.setStopped(false);
     w.refreshPlot();
-    QCOMPARE(plot->xAxis->range(), QCPRange(-50, 50));
+    QCOMPARE(plot->xAxis2->range(), QCPRange(150, 250));
+    QCOMPARE(plot->yAxis2->range(), QCPRange(-5000, 5000));
+    QCOMPARE(plot->graph(5)->dataCount(), 250);
+    QCOMPARE(plot->graph(5)->data()->at(249)->value, 500.0);
+    QCOMPARE(plot->graph(6)->dataCount(), 0);
+    QStandardItemModel *model = w.tableModel();
+    QCOMPARE((QStringList{model->item(1, 1)->text(), model->item(1, 2)->text(), model->item(1, 3)->text()}),
+             (QStringList{"250", "-250", "500"}));
+    QCOMPARE(model->item(1, 1)->textAlignment(), Qt::AlignHCenter | Qt::AlignVCenter);
+    QVERIFY(!model->item(1, 1)->isEditable());
+    QVERIFY(!model->item(2, 1)); // sensor 2 had no value in the last frame
+
+    // A wheel zoom to 300 frames stays and follows the newest frame; 1500 snaps back.
+    plot->xAxis->setRange(QCPRange(50, 350));
+    w.refreshPlot();
+    QCOMPARE(plot->xAxis->range(), QCPRange(-50, 250));
+    feed(w, 2, 0, 2);
+    w.refreshPlot();
+    QCOMPARE(plot->xAxis->range(), QCPRange(-49, 251));
+    plot->xAxis->setRange(QCPRange(-1000, 500));
+    w.refreshPlot();
+    QCOMPARE(plot->xAxis->range(), QCPRange(-49, 251));
+
     w.setStopped(true);
     plot->xAxis->setRange(QCPRange(0, 10));
-    feed(w, 1, 0, 1);
+    feed(w, 2, 0, 2);
     w.refreshPlot();
     QCOMPARE(plot->xAxis->range(), QCPRange(0, 10));
 }
@@ -476,18 +320,14 @@ void TestCurveGraphic::axisDialogsApplyOnlyAcceptedValues_data()
     QTest::addColumn<bool>("accept");
     QTest::addColumn<int>("answer");
     QTest::addColumn<bool>("applied");
-    QTest::newRow("x 150 accepted") << 0 << true << 150 << true;
+    QTest::newRow("x 150") << 0 << true << 150 << true;
     QTest::newRow("x 100 ignored") << 0 << true << 100 << false;
-    QTest::newRow("x 50 ignored") << 0 << true << 50 << false;
-    QTest::newRow("x 1000 accepted") << 0 << true << 1000 << true;
     QTest::newRow("x cancelled") << 0 << false << 500 << false;
-    QTest::newRow("ymax 100 accepted") << 1 << true << 100 << true;
+    QTest::newRow("ymax 100") << 1 << true << 100 << true;
     QTest::newRow("ymax 99 ignored") << 1 << true << 99 << false;
-    QTest::newRow("ymax 20000 accepted") << 1 << true << 20000 << true;
     QTest::newRow("ymax cancelled") << 1 << false << 20000 << false;
-    QTest::newRow("ymin -100 accepted") << 2 << true << -100 << true;
+    QTest::newRow("ymin -100") << 2 << true << -100 << true;
     QTest::newRow("ymin -99 ignored") << 2 << true << -99 << false;
-    QTest::newRow("ymin -30000 accepted") << 2 << true << -30000 << true;
     QTest::newRow("ymin cancelled") << 2 << false << -30000 << false;
 }
 
@@ -497,76 +337,43 @@ void TestCurveGraphic::axisDialogsApplyOnlyAcceptedValues()
     QFETCH(bool, accept);
     QFETCH(int, answer);
     QFETCH(bool, applied);
-
     CurveGraphic w;
-    w.setSensorNum(1);
     for (int n = 0; n < 600; ++n)
-        feed(w, 1, n, 1);
+        feed(w, 0, 0, 0);
     MyCurveGraphic *plot = w.plot();
+    plot->xAxis->setRange(QCPRange(0, 5));
     plot->yAxis->setRange(QCPRange(-4321.7, 4321.7));
-    const QCPRange xBefore = plot->xAxis->range();
 
-    QList<DialogCall> calls;
-    QWidget *dialogParent = nullptr;
+    QStringList asked;
     w.setIntDialog([&](QWidget *parent, const QString &title, const QString &label, int value, int min,
                        int max, int step, int *result) {
-        calls.append({title, label, value, min, max, step});
-        dialogParent = parent;
+        asked << title << label << QString::number(value) << QString::number(min) << QString::number(max)
+              << QString::number(step) << QString::number(parent == &w);
         *result = answer;
         return accept;
     });
-
     const QList<QAction *> actions{plot->actionXRange, plot->actionYMax, plot->actionYMin};
     actions[action]->trigger();
-    QCOMPARE(calls.size(), 1);
-    const DialogCall &call = calls.first();
-    QCOMPARE(call.label, QStringLiteral("请输入"));
-    QCOMPARE(dialogParent, &w);
 
+    const QCPRange y = plot->yAxis->range();
     switch (action) {
     case 0:
-        QCOMPARE(call.title, QStringLiteral("设置X轴范围"));
-        QCOMPARE(call.value, 100);
-        QCOMPARE((QList<int>{call.min, call.max, call.step}), (QList<int>{50, 1000, 50}));
+        QCOMPARE(asked, (QStringList{"设置X轴范围", "请输入", "100", "50", "1000", "50", "1"}));
         QCOMPARE(plot->xRange, applied ? answer : 100);
         // An accepted span shows the newest frames at once.
-        QCOMPARE(plot->xAxis->range(), applied ? QCPRange(600 - answer, 600) : xBefore);
+        QCOMPARE(plot->xAxis->range(), applied ? QCPRange(600 - answer, 600) : QCPRange(0, 5));
         break;
     case 1:
-        QCOMPARE(call.title, QStringLiteral("设置Y轴最大值"));
-        QCOMPARE(call.value, 4321);
-        QCOMPARE((QList<int>{call.min, call.max, call.step}), (QList<int>{20, 50000, 100}));
+        QCOMPARE(asked, (QStringList{"设置Y轴最大值", "请输入", "4321", "20", "50000", "100", "1"}));
         QCOMPARE(plot->yMax, applied ? answer : 5000);
-        QCOMPARE(plot->yAxis->range(), QCPRange(-4321.7, applied ? answer : 4321.7));
+        QCOMPARE(y, QCPRange(-4321.7, applied ? answer : 4321.7));
         break;
     case 2:
-        QCOMPARE(call.title, QStringLiteral("设置Y轴最小值"));
-        QCOMPARE(call.value, -4321);
-        QCOMPARE((QList<int>{call.min, call.max, call.step}), (QList<int>{-50000, -20, 100}));
+        QCOMPARE(asked, (QStringList{"设置Y轴最小值", "请输入", "-4321", "-50000", "-20", "100", "1"}));
         QCOMPARE(plot->yMin, applied ? answer : -5000);
-        QCOMPARE(plot->yAxis->range(), QCPRange(applied ? answer : -4321.7, 4321.7));
+        QCOMPARE(y, QCPRange(applied ? answer : -4321.7, 4321.7));
         break;
     }
-}
-
-void TestCurveGraphic::contextMenuOffersTheThreeAxisDialogs()
-{
-    CurveGraphic w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    MyCurveGraphic *plot = w.plot();
-    QStringList seen;
-    bool wasPopup = false;
-    QTimer::singleShot(100, [&] {
-        wasPopup = QApplication::activePopupWidget() == plot->contextMenu;
-        for (QAction *a : plot->contextMenu->actions())
-            seen.append(a->text());
-        plot->contextMenu->close();
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), plot->mapToGlobal(QPoint(20, 20)));
-    QApplication::sendEvent(plot, &event);
-    QVERIFY(wasPopup);
-    QCOMPARE(seen, (QStringList{"修改X轴范围", "设置Y轴最大值", "设置Y轴最小值"}));
 }
 
 void TestCurveGraphic::showAndCloseRunAndStopTimers()
@@ -574,32 +381,37 @@ void TestCurveGraphic::showAndCloseRunAndStopTimers()
     CurveGraphic w;
     w.setSensorNum(2);
     w.setDataMode(1);
+    QCOMPARE(w.coordinateSystem()->parentWidget(), w.vectorGraph());
     QVERIFY(!w.refreshTimer()->isActive());
-    QVERIFY(!w.vectorGraph()->isRunning());
-    QVERIFY(!w.planeGraph()->isRunning());
 
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QVERIFY(w.refreshTimer()->isActive());
     QCOMPARE(w.refreshTimer()->interval(), 30);
-    QVERIFY(w.vectorGraph()->isRunning());
-    QVERIFY(w.planeGraph()->isRunning());
+    QVERIFY(w.refreshTimer()->isActive() && w.vectorGraph()->isRunning() && w.planeGraph()->isRunning());
+    QCOMPARE(w.coordinateSystem()->size(), QSize(100, 100));
+    QTRY_COMPARE(w.coordinateSystem()->geometry().bottom(), w.vectorGraph()->height() - 1);
 
-    // The timer drives the refresh: the table fills without anyone calling it.
+    // The context menu pops up where the pointer is.
+    bool popped = false;
+    QTimer::singleShot(100, [&] {
+        popped = QApplication::activePopupWidget() == w.plot()->contextMenu;
+        w.plot()->contextMenu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20), w.plot()->mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(w.plot(), &event);
+    QVERIFY(popped);
+
+    // The timer drives the refresh.
     w.setStopped(false);
     feed(w, 2, 41, 2);
     QTRY_VERIFY(w.tableModel()->item(0, 1));
     QCOMPARE(w.tableModel()->item(0, 1)->text(), QStringLiteral("41"));
 
     w.close();
-    QVERIFY(!w.refreshTimer()->isActive());
-    QVERIFY(!w.vectorGraph()->isRunning());
-    QVERIFY(!w.planeGraph()->isRunning());
-
-    // Closed, the window keeps taking frames; reopening shows them.
+    QVERIFY(!w.refreshTimer()->isActive() && !w.vectorGraph()->isRunning() && !w.planeGraph()->isRunning());
+    // Closed, the window keeps taking frames; reopened, it shows them.
     for (int n = 0; n < 20; ++n)
         feed(w, 2, n, 2);
-    QCOMPARE(w.series(1).key->size(), 21);
     w.show();
     QVERIFY(w.refreshTimer()->isActive());
     QTRY_COMPARE(w.plot()->graph(3)->dataCount(), 21);
@@ -626,7 +438,6 @@ void TestCurveGraphic::framesFromLinkThreadArriveBySignature()
     QTRY_COMPARE(w.sampleCount(), 2.0);
     QCOMPARE(*w.series(0).y, (QList<double>{-2000, -2000}));
     QCOMPARE(*w.series(1).z, (QList<double>{6, 6}));
-
     thread.quit();
     thread.wait();
 }
