@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <climits>
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
@@ -86,6 +87,7 @@ private slots:
     void refreshFillsTableAnchorsAndKeepsZoom();
     void axisDialogsApplyOnlyAcceptedValues_data();
     void axisDialogsApplyOnlyAcceptedValues();
+    void dialogStartValueSurvivesHugeAxisRange();
     void showAndCloseRunAndStopTimers();
     void framesFromLinkThreadArriveBySignature();
 };
@@ -307,6 +309,10 @@ void TestCurveGraphic::refreshFillsTableAnchorsAndKeepsZoom()
     w.refreshPlot();
     QCOMPARE(plot->xAxis->range(), QCPRange(-49, 251));
 
+    plot->xAxis->setRange(QCPRange(-1e300, 1e300));
+    w.refreshPlot();
+    QCOMPARE(plot->xAxis->range(), QCPRange(-49, 251));
+
     w.setStopped(true);
     plot->xAxis->setRange(QCPRange(0, 10));
     feed(w, 2, 0, 2);
@@ -354,8 +360,8 @@ void TestCurveGraphic::axisDialogsApplyOnlyAcceptedValues()
     });
     const QList<QAction *> actions{plot->actionXRange, plot->actionYMax, plot->actionYMin};
     actions[action]->trigger();
-
     const QCPRange y = plot->yAxis->range();
+
     switch (action) {
     case 0:
         QCOMPARE(asked, (QStringList{"设置X轴范围", "请输入", "100", "50", "1000", "50", "1"}));
@@ -374,6 +380,20 @@ void TestCurveGraphic::axisDialogsApplyOnlyAcceptedValues()
         QCOMPARE(y, QCPRange(applied ? answer : -4321.7, 4321.7));
         break;
     }
+}
+
+void TestCurveGraphic::dialogStartValueSurvivesHugeAxisRange()
+{
+    CurveGraphic w;
+    w.plot()->yAxis->setRange(QCPRange(-1e12, 1e12));
+    QList<int> start;
+    w.setIntDialog([&](QWidget *, const QString &, const QString &, int value, int, int, int, int *) {
+        start.append(value);
+        return false;
+    });
+    w.plot()->actionYMax->trigger();
+    w.plot()->actionYMin->trigger();
+    QCOMPARE(start, (QList<int>{INT_MAX, INT_MIN}));
 }
 
 void TestCurveGraphic::showAndCloseRunAndStopTimers()
