@@ -402,18 +402,22 @@ void SimCard::releaseReplies(qint64 upToMs)
     }
 }
 
-void SimCard::emitBytes(const QByteArray &bytes)
+bool SimCard::emitBytes(const QByteArray &bytes)
 {
     if (m_corruption <= 0) {
         m_out.append(bytes);
-        return;
+        return false;
     }
     QByteArray b = bytes;
+    bool changed = false;
     for (char &c : b) {
-        if (m_lineRandom.uniform() < m_corruption)
+        if (m_lineRandom.uniform() < m_corruption) {
             c = char(quint8(c) ^ quint8(1 + m_lineRandom.below(255)));
+            changed = true;
+        }
     }
     m_out.append(b);
+    return changed;
 }
 
 void SimCard::emitSample(qint64 atMs)
@@ -449,7 +453,7 @@ void SimCard::emitSample(qint64 atMs)
         putI16(payload, s.z);
         rec.samples.append(s);
     }
-    emitBytes(frame(quint8(m_dataType), payload));
+    rec.corrupted = emitBytes(frame(quint8(m_dataType), payload));
     if (m_logEnabled)
         m_log.append(std::move(rec));
 }

@@ -35,6 +35,7 @@ struct SimStreamRecord
     quint8 type = 0;          // data type, equal to the frame's command code
     quint32 timeStamp = 0;    // card clock at that moment; on the wire for type 2 only
     QList<SimSample> samples;
+    bool corrupted = false;   // the line changed at least one of its bytes
 };
 
 // Small deterministic generator, so a seed gives the same card on every platform and library.
@@ -130,7 +131,8 @@ private:
     void reply(quint8 cmd, const QByteArray &payload, qint64 nowMs);
     void status(quint8 cmd, int value, qint64 nowMs) { reply(cmd, QByteArray(1, char(value)), nowMs); }
     void releaseReplies(qint64 upToMs);
-    void emitBytes(const QByteArray &frame);
+    // Returns whether the line corrupted any of the bytes.
+    bool emitBytes(const QByteArray &frame);
     void emitSample(qint64 atMs);
     void nextPress(qint64 after);
     void pressResponse(qint64 t, QList<double> &z, double &shearX, double &shearY);

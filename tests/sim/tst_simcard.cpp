@@ -97,6 +97,7 @@ private slots:
     void faultOptions();
     void corruptionHitsAboutTheAskedShare_data();
     void corruptionHitsAboutTheAskedShare();
+    void logMarksExactlyTheCorruptedFrames();
     void pressesReachFullScaleAndLightTouchesStayInside_data();
     void pressesReachFullScaleAndLightTouchesStayInside();
     void withoutPressesSourceDataSitsOnBaseline();
@@ -323,6 +324,37 @@ void TestSimCard::corruptionHitsAboutTheAskedShare()
         differing += a[i] != b[i];
     const double share = double(differing) / double(a.size());
     QVERIFY2(share > fraction * 0.75 && share < fraction * 1.25, qPrintable(QString::number(share)));
+}
+
+void TestSimCard::logMarksExactlyTheCorruptedFrames()
+{
+    SimCard clean(3), noisy(3);
+    noisy.setCorruption(0.002);
+    for (SimCard *card : {&clean, &noisy}) {
+        card->setStreamLogEnabled(true);
+        card->receive(cardFrame(0x83, QByteArray(1, 4)), 0);
+    }
+    QByteArray a, b;
+    for (qint64 t = 0; t <= 30000; t += 10) {
+        clean.advance(t);
+        noisy.advance(t);
+        a += clean.takeOutput();
+        b += noisy.takeOutput();
+    }
+    // Walk the clean line frame by frame; the noisy line has the same frames at the same places.
+    int sample = 0, marked = 0;
+    for (qsizetype at = 0; at < a.size(); at += quint8(a[at + 1]) + 2) {
+        const int length = quint8(a[at + 1]) + 2;
+        if (quint8(a[at + 2]) > 2)
+            continue;
+        const bool differs = a.mid(at, length) != b.mid(at, length);
+        QCOMPARE(noisy.streamLog().at(sample).corrupted, differs);
+        QVERIFY(!clean.streamLog().at(sample).corrupted);
+        marked += differs;
+        ++sample;
+    }
+    QCOMPARE(sample, int(noisy.streamLog().size()));
+    QVERIFY(marked > 10);
 }
 
 void TestSimCard::pressesReachFullScaleAndLightTouchesStayInside_data()
