@@ -51,6 +51,9 @@ void MySerialport::openPort(QString portName, int baudRate)
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     const bool ok = m_port->open(QIODevice::ReadWrite);
+    // Bytes the line held from before the port was opened are stale; start clean.
+    if (ok)
+        m_port->clear();
     m_lossReported = false;
     setPortOpen(ok);
     if (!ok)

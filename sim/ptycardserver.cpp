@@ -14,6 +14,9 @@
 PtyCardServer::PtyCardServer(quint32 seed, QObject *parent)
     : QObject(parent)
     , m_card(seed)
+    , m_tickTimer(this) // children, so the server can be moved to a thread of its own
+    , m_vanishTimer(this)
+    , m_comeBackTimer(this)
 {
     m_clock.start();
     m_tickTimer.setInterval(TickMs);

@@ -56,6 +56,7 @@ class TestMySerialport : public QObject
 private slots:
     void opensAtEachBaudRateAndReadsFrequency_data();
     void opensAtEachBaudRateAndReadsFrequency();
+    void bytesFromBeforeTheOpenAreDropped();
     void secondOpenClosesWithoutFrequencyRequest();
     void closeWhenClosedStillFlushes();
     void failedOpenReportsAndTimesOutOnce();
@@ -98,6 +99,21 @@ void TestMySerialport::opensAtEachBaudRateAndReadsFrequency()
     QSignalSpy samples(l.link, SIGNAL(AxitReceive(QList<Axit_t>&, uint)));
     QVERIFY(pty.write(hex("A5080000 10FFF00100AD")));
     QTRY_COMPARE(samples.count(), 1);
+}
+
+void TestMySerialport::bytesFromBeforeTheOpenAreDropped()
+{
+    PtyPair pty;
+    QVERIFY(pty.write(hex("A5080000 10FFF00100AD"))); // the card talked before anyone listened
+    LinkOnThread l;
+    QSignalSpy samples(l.link, SIGNAL(AxitReceive(QList<Axit_t>&, uint)));
+    l.open(pty.slavePath(), 921600);
+    QCOMPARE(pty.read(4), hex("A502842B"));
+    QVERIFY(pty.write(hex("A50384032F") + hex("A5080000 10FFF00100AD")));
+    QTRY_COMPARE(l.link->freIndex(), 3);
+    QTRY_COMPARE(samples.count(), 1);
+    QTest::qWait(100);
+    QCOMPARE(samples.count(), 1);
 }
 
 void TestMySerialport::secondOpenClosesWithoutFrequencyRequest()
