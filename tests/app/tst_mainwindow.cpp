@@ -39,6 +39,7 @@ void openOnPty(MainWindow &w, PtyPair &pty, int freIndex)
     QTest::mouseClick(child<QPushButton>(w, "btnSerialOpen"), Qt::LeftButton);
     QCOMPARE(pty.read(4), hex("A502842B"));
     pty.write(cardFrame(0x84, QByteArray(1, char(freIndex))));
+    QTRY_COMPARE(w.deviceLink()->freIndex(), freIndex);
 }
 
 } // namespace
