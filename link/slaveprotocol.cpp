@@ -112,6 +112,7 @@ void SlaveProtocol::decodeSlaveBase(const uint8_t *data, uint16_t n)
         if (len < 1)
             return;
         m_freIndex.store(p[0]);
+        m_readFreIndex = p[0];
         m_replyStatus[c] = 0;
         return;
     case 0x81:
@@ -141,7 +142,8 @@ void SlaveProtocol::decodeSamples(const uint8_t *p, int count)
 void SlaveProtocol::readCurrentSampleFre(int mesc)
 {
     const int res = requestReply(0x84, nullptr, 0, mesc);
-    emit sampleFreResult(0, res, m_freIndex.load());
+    // A close handled during the wait resets the index; the answer still is what the card said.
+    emit sampleFreResult(0, res, res == 0 ? m_readFreIndex : m_freIndex.load());
 }
 
 void SlaveProtocol::setSampleFre(uint freIndex, int mesc)

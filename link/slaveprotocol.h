@@ -86,6 +86,7 @@ private:
     static constexpr int ReplyPending = -256;
 
     std::atomic<int> m_freIndex{-1};
+    int m_readFreIndex = -1; // the last index the card reported
     std::atomic<uint8_t> m_recvInfoType{0};
     std::atomic<int> m_axitNum{0};
     std::atomic<bool> m_portOpen{false};

@@ -34,6 +34,7 @@ private slots:
     void refusalIsReturnedAtOnce();
     void refusedFrequencyStillSetsIndex();
     void readsSampleFrequency();
+    void frequencyReadReportsTheAnswerEvenIfThePortClosesMeanwhile();
     void replyToAnotherCommandDoesNotEndWait();
     void statusReplyWithoutPayloadIsIgnored();
     void dataTypeSetEchoesRequester();
@@ -110,6 +111,21 @@ void TestSlaveProtocol::readsSampleFrequency()
     QCOMPARE(link.sentFrames(), QList<QByteArray>{hex("A502842B")});
     QCOMPARE(spy.first(), (QList<QVariant>{0, 0, 3}));
     QCOMPARE(link.freIndex(), 3);
+}
+
+void TestSlaveProtocol::frequencyReadReportsTheAnswerEvenIfThePortClosesMeanwhile()
+{
+    FakeLink link;
+    link.onSend = [](FakeLink *l, const QByteArray &) {
+        QTimer::singleShot(2, l, [l] {
+            l->feed(hex("A50384032F"));
+            l->forgetFrequency(); // the port lost and closed within the same slice
+        });
+    };
+    QSignalSpy spy(&link, &SlaveProtocol::sampleFreResult);
+    link.readCurrentSampleFre(3000);
+    QCOMPARE(spy.first(), (QList<QVariant>{0, 0, 3}));
+    QCOMPARE(link.freIndex(), -1);
 }
 
 void TestSlaveProtocol::replyToAnotherCommandDoesNotEndWait()

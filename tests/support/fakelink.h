@@ -25,6 +25,8 @@ public:
 
     void setOpen(bool open) { setPortOpen(open); }
     void setReplyTimeout(int ms) { m_replyTimeoutMs = ms; }
+    // What closing the port does to the protocol state.
+    void forgetFrequency() { resetFreIndex(); }
     // Hands bytes to the codec as if the port had read them.
     void feed(const QByteArray &bytes);
 
