@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTabWidget>
+#include <QPushButton>
+#include <QApplication>
 #include <QTest>
 
 namespace {
@@ -40,6 +43,7 @@ private slots:
     void writeTableCellChecks_data();
     void writeTableCellChecks();
     void sensorCountResizesTablesAndSelector();
+    void everyButtonFitsTheWindowAtItsDefaultSize();
 
 private:
     QTemporaryDir m_dir;
@@ -200,4 +204,20 @@ void TestDemarcateArray::sensorCountResizesTablesAndSelector()
 }
 
 QTEST_MAIN(TestDemarcateArray)
+
+void TestDemarcateArray::everyButtonFitsTheWindowAtItsDefaultSize()
+{
+    WindowFixture f;
+    auto *tabs = f.child<QTabWidget>("tabWidget");
+    for (int tab = 0; tab < 2; ++tab) {
+        tabs->setCurrentIndex(tab);
+        QApplication::processEvents();
+        for (QPushButton *b : tabs->currentWidget()->findChildren<QPushButton *>()) {
+            if (b->isHidden())
+                continue;
+            QVERIFY2(b->height() >= b->minimumSizeHint().height(), qPrintable(b->objectName() + QString(" is squeezed: %1 < %2").arg(b->height()).arg(b->minimumSizeHint().height())));
+        }
+    }
+}
+
 #include "tst_demarcatearray.moc"
