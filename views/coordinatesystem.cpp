@@ -5,11 +5,34 @@
 #include <GL/glu.h>
 #include <QDebug>
 #include <cmath>
+#ifdef TACTILON_SANITIZE
+#include <cstring>
+#include <dlfcn.h>
+#include <link.h>
+#endif
 
 namespace viewgl {
 
+#ifdef TACTILON_SANITIZE
+// Mesa unloads its driver when the display closes, after which the leak checker can neither
+// name nor suppress the driver's own one-time allocations; sanitizer builds keep it mapped.
+static void keepGlDriverMapped()
+{
+    dl_iterate_phdr(
+        [](dl_phdr_info *info, size_t, void *) {
+            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
+                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+}
+#endif
+
 bool initialize(QOpenGLFunctions_4_5_Core *gl, const char *viewName)
 {
+#ifdef TACTILON_SANITIZE
+    keepGlDriverMapped();
+#endif
     if (!gl->initializeOpenGLFunctions()) {
         qDebug().noquote() << QStringLiteral("%1: OpenGL 4.5 functions unavailable, view left blank")
                                   .arg(QLatin1String(viewName));

@@ -14,9 +14,6 @@
 #include <QThread>
 #include <QTimer>
 #include <climits>
-#include <cstring>
-#include <dlfcn.h>
-#include <link.h>
 
 namespace {
 
@@ -55,19 +52,6 @@ void checkCurve(CurveGraphic &w, int g, bool shown)
     QCOMPARE(plot->legend->itemWithPlottable(plot->graph(g))->textColor(), colour);
 }
 
-// Mesa unloads its driver when the display closes, after which the leak checker can neither
-// name nor suppress the driver's own one-time allocations; keep it mapped until exit.
-void pinGlDriver()
-{
-    dl_iterate_phdr(
-        [](dl_phdr_info *info, size_t, void *) {
-            if (info->dlpi_name && std::strstr(info->dlpi_name, "_dri.so"))
-                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
-
 } // namespace
 
 class TestCurveGraphic : public QObject
@@ -76,7 +60,6 @@ class TestCurveGraphic : public QObject
 
 private slots:
     void initTestCase() { registerLinkMetaTypes(); }
-    void cleanupTestCase() { pinGlDriver(); }
     void keepsLastThousandPointsPerSensor();
     void takesSensorsPresentInBothFrameAndWindow_data();
     void takesSensorsPresentInBothFrameAndWindow();
