@@ -106,6 +106,8 @@ public:
         timer.setTimerType(Qt::PreciseTimer);
         connect(&timer, &QTimer::timeout, this, [this] {
             const qint64 gap = clock.restart();
+            if (gap - 10 > worst && qEnvironmentVariableIsSet("TACTILON_SOAK_TRACE"))
+                note(QString("new worst lateness %1 ms during: %2").arg(gap - 10).arg(phase));
             worst = std::max(worst, gap - 10);
             if (gap - 10 > 200)
                 ++over200;
@@ -116,6 +118,7 @@ public:
     }
     QTimer timer;
     QElapsedTimer clock;
+    QString phase = "start";
     qint64 worst = 0;
     long over200 = 0;
     long ticks = 0;
@@ -260,14 +263,18 @@ int main(int argc, char *argv[])
     LatencyProbe latency;
     QElapsedTimer clock;
     clock.start();
+    latency.phase = "open";
     if (!soak.open())
         return 1;
+    latency.phase = "16 sensors, all curves";
     auto *count = soak.child<QLineEdit>(window, "lineSensorSum");
     count->setText("16");
     emit count->editingFinished();
     sensors->item(0)->setCheckState(Qt::Checked);
     emit sensors->itemClicked(sensors->item(0));
+    latency.phase = "200 Hz";
     soak.setFrequency(4, {"information", "提示", "采样频率设置成功"}, "200 Hz");
+    latency.phase = "record start";
 
     RecordWindow *record = window->recordingWindow();
     soak.child<QPushButton>(record, "btnRecordStart")->click();
@@ -278,6 +285,7 @@ int main(int argc, char *argv[])
     QList<QPair<qint64, long>> memory; // (seconds, KiB)
     int cycles = 0;
     while (clock.elapsed() < qint64(seconds) * 1000) {
+        latency.phase = "silent card";
         // Stops answering: a setting gets "通信超时", never a success.
         card.run([&] { card.server->card().setSilent(true); });
         soak.setFrequency(3, {"information", "提示", "通信超时"}, "silent card");
@@ -285,12 +293,14 @@ int main(int argc, char *argv[])
         // After the silent spell the card still runs at 200 Hz; the tool believes 100 Hz.
         soak.setFrequency(4, {"information", "提示", "采样频率设置成功"}, "card answers again");
 
+        latency.phase = "refusing card";
         // Refuses: the refusal, not a success.
         card.run([&] { card.server->card().setRefusedCodes({0x83}); });
         soak.setFrequency(3, {"information", "提示", "采样频率设置失败"}, "refusing card");
         card.run([&] { card.server->card().setRefusedCodes({}); });
         soak.setFrequency(4, {"information", "提示", "采样频率设置成功"}, "card accepts again");
 
+        latency.phase = "sensor count";
         // Settings that do not involve the card.
         count->setText("8");
         emit count->editingFinished();
@@ -301,6 +311,7 @@ int main(int argc, char *argv[])
         emit sensors->itemClicked(sensors->item(0));
         QTest::qWait(1500);
 
+        latency.phase = "vanish and reopen";
         soak.vanishAndComeBack();
         ++cycles;
         memory.append({clock.elapsed() / 1000, rssKiB()});
@@ -313,10 +324,10 @@ int main(int argc, char *argv[])
     }
 
     // Stop recording; the rows must be exactly the stamped frames sent while the link was up.
-    soak.upIntervals.append({soak.upSince, card.now()});
     soak.child<QPushButton>(record, "btnRecordStop")->click();
     if (!QTest::qWaitFor([&] { return record->recordingState() == 0; }, 4000))
         fail("the recording did not stop");
+    soak.upIntervals.append({soak.upSince, card.now()});
     QTest::qWait(300);
 
     QList<SimStreamRecord> log;
