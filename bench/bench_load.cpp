@@ -2,7 +2,10 @@
 // sensors; the tool shows the graph window with every curve checked. Prints the tool's CPU time
 // per second of wall time and its peak memory. Run under xvfb-run (or on a desktop).
 //   bench_load [seconds, default 60]
+#include "coordinatesystem.h"
 #include "curvegraphic.h"
+#include "planegraph.h"
+#include "vectorgraph.h"
 #include "mainwindow.h"
 #include "myserialport.h"
 
@@ -18,9 +21,30 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <QFile>
+#include <QMap>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
+
+// CPU seconds of every thread of this process, by thread name.
+QMap<QString, double> threadCpu()
+{
+    QMap<QString, double> out;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat("/proc/self/task/" + tid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const int open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QString name = QString::fromLatin1(line.mid(open + 1, close - open - 1));
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        out[name] += (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(ticks);
+    }
+    return out;
+}
 
 double cpuSeconds()
 {
@@ -50,6 +74,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    // For a breakdown: --views-off stops the two OpenGL views' repaints, --no-curves leaves
+    // every curve unchecked.
+    const QStringList options = QCoreApplication::arguments().mid(2);
+    const bool viewsOff = options.contains("--views-off");
+    const bool noCurves = options.contains("--no-curves");
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
@@ -87,11 +116,18 @@ int main(int argc, char *argv[])
     w.findChild<QComboBox *>("SampleFreSelect")->setCurrentIndex(4); // 200 Hz
     w.findChild<QAbstractButton *>("btnGraphic")->click();
     auto *list = w.graphWindow()->findChild<QListWidget *>("sensorList");
-    list->item(0)->setCheckState(Qt::Checked);
-    emit list->itemClicked(list->item(0));
+    if (!noCurves) {
+        list->item(0)->setCheckState(Qt::Checked);
+        emit list->itemClicked(list->item(0));
+    }
+    if (viewsOff) {
+        w.graphWindow()->vectorGraph()->setRunning(false);
+        w.graphWindow()->planeGraph()->setRunning(false);
+    }
     spin(2000); // settle: window mapped, histories filling
 
     const double frames0 = w.graphWindow()->sampleCount();
+    const QMap<QString, double> threads0 = threadCpu();
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -100,10 +136,17 @@ int main(int argc, char *argv[])
     const double elapsed = wall.elapsed() / 1000.0;
     const double frames = w.graphWindow()->sampleCount() - frames0;
 
-    std::printf("tool under load: 16 sensors at 200 Hz, graph window with 48 curves, %.0f s\n", elapsed);
+    std::printf("tool under load: 16 sensors at 200 Hz, graph window with %s curves%s, %.0f s\n",
+                noCurves ? "no" : "48", viewsOff ? ", OpenGL views not repainted" : "", elapsed);
     std::printf("  frames taken         %.0f (%.1f per second)\n", frames, frames / elapsed);
     std::printf("  CPU time             %.2f s = %.1f %% of one core\n", cpu, 100.0 * cpu / elapsed);
     std::printf("  peak memory (RSS)    %.1f MiB\n", peakRssKiB() / 1024.0);
+    const QMap<QString, double> threads = threadCpu();
+    for (auto it = threads.begin(); it != threads.end(); ++it) {
+        const double share = 100.0 * (it.value() - threads0.value(it.key())) / elapsed;
+        if (share >= 0.5)
+            std::printf("    thread %-16s %5.1f %% of one core\n", qPrintable(it.key()), share);
+    }
     w.close();
     card.terminate();
     card.waitForFinished(3000);
