@@ -37,6 +37,17 @@ QStandardItem *tableItem(int value)
 
 } // namespace
 
+void CurveGraphic::setTableValue(int row, int column, int value)
+{
+    // Replacing the items on every tick made the styled header repaint with a fresh palette
+    // each time, and the style cached a pixmap per repaint: memory grew for as long as the
+    // window ran. Only the first value of a cell creates its item.
+    if (QStandardItem *item = m_tableModel->item(row, column))
+        item->setText(QString::number(value));
+    else
+        m_tableModel->setItem(row, column, tableItem(value));
+}
+
 CurveGraphic::CurveGraphic(QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::CurveGraphic>())
@@ -189,9 +200,9 @@ void CurveGraphic::refreshPlot()
     const qsizetype rows = std::min(m_latestFrame.size(), qsizetype(m_sensorNum));
     for (qsizetype i = 0; i < rows; ++i) {
         const Axit_t &v = m_latestFrame.at(i);
-        m_tableModel->setItem(int(i), 1, tableItem(v.x));
-        m_tableModel->setItem(int(i), 2, tableItem(v.y));
-        m_tableModel->setItem(int(i), 3, tableItem(v.z));
+        setTableValue(int(i), 1, v.x);
+        setTableValue(int(i), 2, v.y);
+        setTableValue(int(i), 3, v.z);
     }
 
     MyCurveGraphic *plot = ui->graphic;

@@ -92,6 +92,7 @@ private:
     void setupPlot();
     void setupTable();
     void applyCurveColour(int graphIndex, const QColor &colour);
+    void setTableValue(int row, int column, int value);
     bool askInt(const QString &title, int value, int min, int max, int step, int *result);
 
     std::unique_ptr<Ui::CurveGraphic> ui;

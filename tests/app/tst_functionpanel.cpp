@@ -75,6 +75,7 @@ private slots:
     void buttonsShowEachWindowOnceWhereTheTableSays();
     void movedWindowStaysWhereTheUserPutIt();
     void sensorCountReachesWindowsInOrder();
+    void openShowsTheCardsFrequencyAndSendsNothingBack();
     void graphFollowsLinkStateAndDataType();
     void graphTableShowsCardValues();
     void portLossStopsGraphBeforeTheMessage();
@@ -186,6 +187,25 @@ void TestFunctionPanel::sensorCountReachesWindowsInOrder()
     QVERIFY(dialogs.waitForCount(1));
     QVERIFY(order.isEmpty());
     QCOMPARE(w.graphWindow()->sensorNum(), 4u);
+}
+
+void TestFunctionPanel::openShowsTheCardsFrequencyAndSendsNothingBack()
+{
+    ToolOnCard tool;
+    tool.server.card().receive(cardFrame(0x83, QByteArray(1, 3)), tool.server.nowMs());
+    tool.server.card().takeOutput();
+    const int before = tool.server.card().commandsReceived();
+    ModalDialogHelper dialogs;
+    QVERIFY(tool.open());
+    QTRY_COMPARE(child<QPushButton>(*tool.window, "btnSerialOpen")->text(), QString("关闭"));
+    QVERIFY(!child<QComboBox>(*tool.window, "SerialPortSelect")->isEnabled());
+    QVERIFY(!child<QComboBox>(*tool.window, "BandSelect")->isEnabled());
+    QTRY_COMPARE(child<QComboBox>(*tool.window, "SampleFreSelect")->currentText(), QString("100"));
+    // Past the data-type read as well: the frequency request was all the card heard.
+    QTest::qWait(800);
+    QCOMPARE(tool.server.card().commandsReceived(), before + 1);
+    QCOMPARE(tool.server.card().freIndex(), 3);
+    QCOMPARE(dialogs.count(), 0);
 }
 
 void TestFunctionPanel::graphFollowsLinkStateAndDataType()

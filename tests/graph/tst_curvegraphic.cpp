@@ -7,9 +7,11 @@
 #include "vectorgraph.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
 #include <QStandardItemModel>
+#include <QTableView>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -68,6 +70,7 @@ private slots:
     void sensorListShowsCurvesInTheirColours();
     void legendDoubleClickTogglesOneCurve();
     void refreshFillsTableAnchorsAndKeepsZoom();
+    void valueUpdatesLeaveTheTableHeaderAlone();
     void axisDialogsApplyOnlyAcceptedValues_data();
     void axisDialogsApplyOnlyAcceptedValues();
     void dialogStartValueSurvivesHugeAxisRange();
@@ -301,6 +304,46 @@ void TestCurveGraphic::refreshFillsTableAnchorsAndKeepsZoom()
     feed(w, 2, 0, 2);
     w.refreshPlot();
     QCOMPARE(plot->xAxis->range(), QCPRange(0, 10));
+}
+
+// Counts the paint events a widget gets.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *w) { w->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+void TestCurveGraphic::valueUpdatesLeaveTheTableHeaderAlone()
+{
+    // Every header repaint under the window's style sheet caches a new pixmap: a header that
+    // repainted with each tick made memory grow for as long as the window ran.
+    CurveGraphic w;
+    w.setSensorNum(4);
+    w.setDataMode(1);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.setStopped(false);
+    feed(w, 4, 1, 4);
+    w.refreshPlot();
+    QTest::qWait(100);
+    auto *header = w.findChild<QTableView *>("SensorTable")->horizontalHeader();
+    PaintCounter counter(header->viewport());
+    for (int n = 2; n < 30; ++n) {
+        feed(w, 4, n * 10, 4);
+        w.refreshPlot();
+        QTest::qWait(5);
+    }
+    QTest::qWait(100);
+    QCOMPARE(counter.paints, 0);
+    QCOMPARE(w.tableModel()->item(3, 3)->text(), QString::number(2 * (290 + 3)));
 }
 
 void TestCurveGraphic::axisDialogsApplyOnlyAcceptedValues_data()
