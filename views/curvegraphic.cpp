@@ -39,9 +39,9 @@ QStandardItem *tableItem(int value)
 
 void CurveGraphic::setTableValue(int row, int column, int value)
 {
-    // Replacing the items on every tick made the styled header repaint with a fresh palette
-    // each time, and the style cached a pixmap per repaint: memory grew for as long as the
-    // window ran. Only the first value of a cell creates its item.
+    // Replacing the items on every tick repainted the style-sheeted header each time, and Qt
+    // keeps a little memory per such repaint: it grew for as long as the window ran. Only the
+    // first value of a cell creates its item.
     if (QStandardItem *item = m_tableModel->item(row, column))
         item->setText(QString::number(value));
     else

@@ -1,11 +1,11 @@
 #include "demarcatefixture.h"
 
-#include <QDir>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTabWidget>
-#include <QPushButton>
 #include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -203,8 +203,6 @@ void TestDemarcateArray::sensorCountResizesTablesAndSelector()
     QCOMPARE(items(), (QStringList{"1", "2", "3"}));
 }
 
-QTEST_MAIN(TestDemarcateArray)
-
 void TestDemarcateArray::everyButtonFitsTheWindowAtItsDefaultSize()
 {
     WindowFixture f;
@@ -215,9 +213,15 @@ void TestDemarcateArray::everyButtonFitsTheWindowAtItsDefaultSize()
         for (QPushButton *b : tabs->currentWidget()->findChildren<QPushButton *>()) {
             if (b->isHidden())
                 continue;
-            QVERIFY2(b->height() >= b->minimumSizeHint().height(), qPrintable(b->objectName() + QString(" is squeezed: %1 < %2").arg(b->height()).arg(b->minimumSizeHint().height())));
+            const QString why = QString("%1 is squeezed: %2 < %3")
+                                    .arg(b->objectName())
+                                    .arg(b->height())
+                                    .arg(b->minimumSizeHint().height());
+            QVERIFY2(b->height() >= b->minimumSizeHint().height(), qPrintable(why));
         }
     }
 }
+
+QTEST_MAIN(TestDemarcateArray)
 
 #include "tst_demarcatearray.moc"

@@ -323,7 +323,7 @@ protected:
 
 void TestCurveGraphic::valueUpdatesLeaveTheTableHeaderAlone()
 {
-    // Every header repaint under the window's style sheet caches a new pixmap: a header that
+    // Qt keeps a little memory for every repaint of the style-sheeted header: a header that
     // repainted with each tick made memory grow for as long as the window ran.
     CurveGraphic w;
     w.setSensorNum(4);
