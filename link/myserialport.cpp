@@ -43,7 +43,7 @@ void MySerialport::openPort(QString portName, int baudRate)
         closePort();
         return;
     }
-    qDebug().noquote() << "port : " << portName;
+    qDebug().noquote().nospace() << "port : " << portName;
     m_port->setPortName(portName);
     m_port->setBaudRate(baudRate, QSerialPort::AllDirections);
     m_port->setDataBits(QSerialPort::Data8);

@@ -56,10 +56,12 @@ int SlaveCodec::tx_frame_send(uint8_t cmd, const uint8_t *payload, int len)
 
 int SlaveCodec::rx_data_input(const uint8_t *data, uint16_t len)
 {
-    // A pass leaves at most one incomplete frame (257 bytes), so a 64 KiB chunk always fits;
-    // the guard only keeps the buffer bound if that ever stops being true.
-    if (m_fill + len > size_t(RxBufferSize))
+    // A pass leaves at most one incomplete frame (257 bytes) at the buffer's start, so a 64 KiB
+    // chunk always fits; the guard only keeps the buffer bound if that ever stops being true.
+    if (m_fill + len > size_t(RxBufferSize)) {
+        m_head = 0;
         m_fill = 0;
+    }
     if (len > 0) {
         std::memcpy(m_rxBuf.get() + m_fill, data, len);
         m_fill += len;
@@ -74,23 +76,25 @@ int SlaveCodec::rx_data_input(const uint8_t *data, uint16_t len)
 
 void SlaveCodec::rx_frame_parse()
 {
-    uint8_t *buf = m_rxBuf.get();
-    const size_t fill = m_fill;
-    size_t keep = fill; // start of the bytes kept for the next pass; all else is consumed or garbage
-    size_t s = 0;       // search position
+    uint8_t *const buf = m_rxBuf.get();
+    // Each pass has its own copy of the frame it delivers: a nested pass must not overwrite it.
+    uint8_t frame[256];
+    size_t s = m_head; // search position; bytes between m_head and a good frame are garbage
     m_pending = 0;
 
-    // Frames are consumed with a read position and the leftover moved once at the end, so a
+    // Frames are consumed by moving m_head and the leftover is moved once at the end, so a
     // chunk of many frames costs its own length, not frames x buffer.
-    while (s < fill) {
-        const void *found = std::memchr(buf + s, 0xA5, fill - s);
-        if (!found)
+    while (s < m_fill) {
+        const void *found = std::memchr(buf + s, 0xA5, m_fill - s);
+        if (!found) {
+            m_head = m_fill; // no header anywhere: all garbage
             break;
+        }
         const size_t h = size_t(static_cast<const uint8_t *>(found) - buf);
-        if (h == fill - 1) {
+        if (h == m_fill - 1) {
             // Everything before a trailing header is garbage that no later byte can revive.
             m_pending = 1;
-            keep = h;
+            m_head = h;
             break;
         }
         const size_t l = buf[h + 1];
@@ -98,9 +102,9 @@ void SlaveCodec::rx_frame_parse()
             s = h + 1;
             continue;
         }
-        if (fill - h < l + 2) {
-            m_pending = static_cast<uint16_t>(fill - h);
-            keep = h;
+        if (m_fill - h < l + 2) {
+            m_pending = static_cast<uint16_t>(m_fill - h);
+            m_head = h;
             break;
         }
         uint8_t sum = 0;
@@ -110,19 +114,23 @@ void SlaveCodec::rx_frame_parse()
             s = h + 1;
             continue;
         }
-        std::memcpy(m_scratch, buf + h + 2, l - 1);
-        s = h + l + 2;
-        decodeSlaveBase(m_scratch, static_cast<uint16_t>(l - 1));
+        std::memcpy(frame, buf + h + 2, l - 1);
+        m_head = h + l + 2;
+        decodeSlaveBase(frame, static_cast<uint16_t>(l - 1));
+        // A nested pass may have consumed more, or moved the rest to the buffer's start.
+        s = m_head;
     }
 
-    const size_t rest = fill - keep;
-    if (rest > 0 && keep > 0)
-        std::memmove(buf, buf + keep, rest);
+    const size_t rest = m_fill - m_head;
+    if (rest > 0 && m_head > 0)
+        std::memmove(buf, buf + m_head, rest);
+    m_head = 0;
     m_fill = rest;
 }
 
 void SlaveCodec::rx_timerout_callback()
 {
+    m_head = 0;
     m_fill = 0;
     m_pending = 0;
     m_rxTimer->stop();

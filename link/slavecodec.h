@@ -28,15 +28,17 @@ public:
 
     // Bytes held for an incomplete frame (1 while only a trailing header has been seen).
     uint16_t rxPending() const { return m_pending; }
-    size_t rxBuffered() const { return m_fill; }
+    size_t rxBuffered() const { return m_fill - m_head; }
 
 public slots:
     void rx_timerout_callback();
 
 private:
     std::unique_ptr<uint8_t[]> m_rxBuf;
+    // Unconsumed bytes are m_rxBuf[m_head, m_fill). A frame leaves them before it is delivered,
+    // so a handler that spins an event loop, and with it a nested parse, never sees it again.
+    size_t m_head = 0;
     size_t m_fill = 0;
     uint16_t m_pending = 0;
-    uint8_t m_scratch[256];
     QTimer *m_rxTimer = nullptr;
 };

@@ -1,3 +1,4 @@
+#include "debugcapture.h"
 #include "fakelink.h"
 #include "myserialport.h"
 #include "ptypair.h"
@@ -79,9 +80,11 @@ void TestMySerialport::opensAtEachBaudRateAndReadsFrequency()
     LinkOnThread l;
     QSignalSpy flush(l.link, &MySerialport::flushMainwindowsSerialView);
     QSignalSpy fre(l.link, &SlaveProtocol::sampleFreResult);
+    DebugCapture debug;
     l.open(pty.slavePath(), baud);
     QTRY_COMPARE(flush.count(), 1);
     QVERIFY(l.link->isPortOpen());
+    QCOMPARE(debug.withPrefix("port :"), QStringList{"port : " + pty.slavePath()});
 
     QCOMPARE(pty.read(4), hex("A502842B"));
     termios t{};

@@ -4,7 +4,9 @@
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <cstring>
 
 namespace {
@@ -56,6 +58,7 @@ private slots:
     void decodesTimeStamp();
     void matchesReferenceParserOnRandomStreams();
     void manyFramesInOneChunkAreAllDelivered();
+    void handlerSpinningAnEventLoopSeesEachFrameOnceInOrder();
 };
 
 void TestSlaveCodec::encodesFrames_data()
@@ -281,6 +284,30 @@ void TestSlaveCodec::manyFramesInOneChunkAreAllDelivered()
     link.feed(stream.mid(65535));
     QCOMPARE(spy.count(), 600);
     QCOMPARE(spy.last().at(0).value<QList<Axit_t>>().first().x, int16_t(599));
+}
+
+void TestSlaveCodec::handlerSpinningAnEventLoopSeesEachFrameOnceInOrder()
+{
+    // A handler on the link thread that waits as the request waits do: the next chunk arrives
+    // inside its local loop and is parsed in a nested pass.
+    FakeLink link;
+    QList<int> seen;
+    connect(&link, qOverload<QList<Axit_t> &, uint>(&SlaveProtocol::AxitReceive), this,
+            [&](QList<Axit_t> &axit, uint) {
+                seen.append(axit.value(0).x);
+                if (seen.size() != 1)
+                    return;
+                QTimer::singleShot(0, &link, [&] { link.feed(sampleFrame(0x00, {{3, 0, 0}}) + hex("A508")); });
+                QEventLoop loop;
+                QTimer::singleShot(20, &loop, &QEventLoop::quit);
+                loop.exec();
+            });
+    link.feed(sampleFrame(0x00, {{1, 0, 0}}) + sampleFrame(0x00, {{2, 0, 0}}));
+    QCOMPARE(seen, (QList<int>{1, 2, 3}));
+    // The header the nested chunk left behind is still waiting for its frame.
+    QCOMPARE(link.rxPending(), uint16_t(2));
+    link.feed(sampleFrame(0x00, {{4, 0, 0}}).mid(2));
+    QCOMPARE(seen, (QList<int>{1, 2, 3, 4}));
 }
 
 QTEST_GUILESS_MAIN(TestSlaveCodec)
