@@ -115,11 +115,15 @@ void MainWindow::closeEvent(QCloseEvent *event)
         QTimer::singleShot(100, this, &QWidget::close);
         return;
     }
+    // An entry the user had not finished is dropped, not applied or warned about: the question
+    // below and the hiding window take the focus from it.
+    closing = true;
     // A recording that was never exported lives only in memory; closing would lose it.
     if (recordWindow && recordWindow->hasUnexportedRecording()
         && QMessageBox::question(this, "提示", "记录数据尚未导出，确定退出吗?", QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No)
                != QMessageBox::Yes) {
+        closing = false;
         event->ignore();
         return;
     }
@@ -139,6 +143,7 @@ bool MainWindow::finishModalEpisodes()
 
 void MainWindow::shutdown()
 {
+    closing = true;
     if (linkThread) {
         // The link is deleted on its own thread as the thread finishes.
         linkThread->quit();
@@ -291,6 +296,8 @@ void MainWindow::InfoTypeSetResult(int res, int id)
 
 void MainWindow::on_lineSensorSum_editingFinished()
 {
+    if (closing)
+        return;
     bool ok = false;
     const QString text = ui->lineSensorSum->text();
     const int value = text.toInt(&ok, 10);

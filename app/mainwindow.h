@@ -86,6 +86,8 @@ private:
     Demarcate *demarcate = nullptr;
     Calibration *calibration = nullptr;
     RecordWindow *recordWindow = nullptr;
+    // From the moment a close goes ahead: focus leaving a field then finishes nothing.
+    bool closing = false;
 };
 
 // Serial port names to offer: the system's ports, preceded by the existing paths listed in

@@ -3,6 +3,7 @@
 
 #include "checkboxdelegate.h"
 #include "slaveprotocol.h"
+#include "unfinishedinput.h"
 
 #include <QEventLoop>
 #include <QHeaderView>
@@ -69,7 +70,14 @@ Calibration::Calibration(QWidget *parent)
 
 Calibration::~Calibration()
 {
+    disconnectChildren(this);
     delete ui;
+}
+
+void Calibration::closeEvent(QCloseEvent *event)
+{
+    dropOpenEditors(this);
+    QWidget::closeEvent(event);
 }
 
 void Calibration::setLink(SlaveProtocol *link)

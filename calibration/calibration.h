@@ -40,6 +40,9 @@ public slots:
     void CheckDataReadResult(bool ok);
     void TableViewCellDataChange(QModelIndex topLeft, QModelIndex bottomRight, QList<int> roles);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_btnRead_clicked();
     void on_btnCheck_clicked();

@@ -3,6 +3,7 @@
 
 #include "checkboxdelegate.h"
 #include "config.h"
+#include "unfinishedinput.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -118,7 +119,21 @@ Demarcate::Demarcate(QWidget *parent)
 
 Demarcate::~Demarcate()
 {
+    disconnectChildren(this);
     delete ui;
+}
+
+void Demarcate::closeEvent(QCloseEvent *event)
+{
+    m_closing = true;
+    dropOpenEditors(this);
+    QWidget::closeEvent(event);
+}
+
+void Demarcate::showEvent(QShowEvent *event)
+{
+    m_closing = false;
+    QWidget::showEvent(event);
 }
 
 void Demarcate::setLink(SlaveProtocol *link)
@@ -613,7 +628,7 @@ void Demarcate::redrawSingleTable(const SingleList &list)
 void Demarcate::checkLineEdit(QLineEdit *edit)
 {
     // The warning takes the focus, which may finish the editing once more.
-    if (m_checkingLineEdit)
+    if (m_checkingLineEdit || m_closing)
         return;
     int value = 0;
     if (parseValue(edit->text(), value))

@@ -49,6 +49,10 @@ public:
 signals:
     void demarcateSingleRemove(int xyz, int sensorId, QList<short> &list);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private slots:
     void demarcateSingleReadResult(int xyz, int sensorId, QList<singleDemarcateInfoUnit_t> &list);
     void demarcateRemoveResult(int res, int xyz, QList<short> &list);
@@ -118,4 +122,7 @@ private:
     SingleList *m_singleRemoveAllTarget = nullptr;
     bool m_acquiring = false;
     bool m_checkingLineEdit = false;
+    // From a close until the next show: a field losing the focus to the hiding window is not
+    // checked (it is again when the user leaves it next time, and when the point is written).
+    bool m_closing = false;
 };

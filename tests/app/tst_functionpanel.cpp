@@ -7,6 +7,7 @@
 #include "myserialport.h"
 #include "ptycardserver.h"
 #include "recordwindow.h"
+#include "userinput.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -20,6 +21,7 @@
 #include <QStandardPaths>
 #include <QDir>
 #include <QStandardItemModel>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,6 +35,15 @@ T *child(QWidget &w, const char *name)
     if (!c)
         qFatal("no widget %s", name);
     return c;
+}
+
+// Without a window manager nothing activates a window but the program itself.
+bool activate(QWidget *window)
+{
+    if (!QTest::qWaitForWindowExposed(window))
+        return false;
+    window->activateWindow();
+    return QTest::qWaitForWindowActive(window);
 }
 
 void click(MainWindow &w, const char *button)
@@ -82,6 +93,8 @@ private slots:
     void closingWithUnexportedRecordingAsks();
     void closingDuringAcquisitionEndsItFirst();
     void closingReleasesEveryWindowOnce();
+    void closingWithUnfinishedInputEndsCleanly_data();
+    void closingWithUnfinishedInputEndsCleanly();
 
 private:
     QTemporaryDir m_dir;
@@ -173,8 +186,7 @@ void TestFunctionPanel::sensorCountReachesWindowsInOrder()
             [&] { order << "calibration"; });
     ModalDialogHelper dialogs;
     auto *edit = child<QLineEdit>(w, "lineSensorSum");
-    edit->setText("4");
-    emit edit->editingFinished();
+    typeInto(edit, "4");
     order.removeDuplicates();
     QCOMPARE(order, (QStringList{"demarcate", "graph", "calibration"}));
     QCOMPARE(demarcateSensors->count(), 4);
@@ -182,8 +194,7 @@ void TestFunctionPanel::sensorCountReachesWindowsInOrder()
     QCOMPARE(child<QTableView>(*w.calibrationWindow(), "tableView")->model()->rowCount(), 4);
 
     order.clear();
-    edit->setText("40"); // rejected: nobody is told
-    emit edit->editingFinished();
+    typeInto(edit, "40"); // rejected: nobody is told
     QVERIFY(dialogs.waitForCount(1));
     QVERIFY(order.isEmpty());
     QCOMPARE(w.graphWindow()->sensorNum(), 4u);
@@ -314,6 +325,78 @@ void TestFunctionPanel::closingReleasesEveryWindowOnce()
     for (const auto &window : windows)
         QVERIFY(window.isNull());
     delete w; // the destructor finds nothing left to release (ASan would see a double free)
+}
+
+void TestFunctionPanel::closingWithUnfinishedInputEndsCleanly_data()
+{
+    QTest::addColumn<QString>("button"); // the function-panel button of the window, empty: main
+    QTest::addColumn<QString>("field");  // a line edit, or a table view whose cell (0, 1) is edited
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("toolWindowFirst"); // close the tool window before the main window
+    QTest::newRow("sensor count in range") << "" << "lineSensorSum" << "8" << false;
+    QTest::newRow("sensor count invalid") << "" << "lineSensorSum" << "abc" << false;
+    QTest::newRow("single-point reading") << "actDemarcate" << "ltxtSingleDemarcateX" << "abc" << false;
+    QTest::newRow("single-point pressure") << "actDemarcate" << "ltxtSinglePressure" << "40000" << true;
+    QTest::newRow("demarcation write cell") << "actDemarcate" << "writeTable" << "abc" << false;
+    QTest::newRow("demarcation write cell, window first") << "actDemarcate" << "writeTable" << "abc" << true;
+    QTest::newRow("calibration cell") << "btnCalibration" << "tableView" << "abc" << false;
+    QTest::newRow("calibration cell, window first") << "btnCalibration" << "tableView" << "abc" << true;
+}
+
+// The user types into a field and closes the main window without finishing the entry, or closes
+// the field's tool window first.
+void TestFunctionPanel::closingWithUnfinishedInputEndsCleanly()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, field);
+    QFETCH(QString, text);
+    QFETCH(bool, toolWindowFirst);
+    auto *w = new MainWindow;
+    w->show();
+    QVERIFY(activate(w));
+    QWidget *window = w;
+    if (!button.isEmpty()) {
+        click(*w, qPrintable(button));
+        window = button == "actDemarcate" ? static_cast<QWidget *>(w->demarcateWindow()) : w->calibrationWindow();
+        if (button == "actDemarcate" && field == "writeTable")
+            child<QTabWidget>(*window, "tabWidget")->setCurrentIndex(0);
+        QVERIFY(activate(window));
+    }
+    QWidget *target = nullptr;
+    if (auto *table = window->findChild<QTableView *>(field)) {
+        const QRect cell = table->visualRect(table->model()->index(0, 2));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QTRY_VERIFY(table->viewport()->findChild<QLineEdit *>());
+        target = table->viewport()->findChild<QLineEdit *>();
+        target->setFocus();
+    } else {
+        target = child<QLineEdit>(*window, qPrintable(field));
+        QTest::mouseClick(target, Qt::LeftButton);
+    }
+    QTRY_VERIFY(target->hasFocus());
+    QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(target, text);
+
+    ModalDialogHelper dialogs;
+    QPointer<QWidget> demarcate = w->demarcateWindow();
+    if (toolWindowFirst) {
+        QAbstractItemModel *model = nullptr;
+        if (auto *table = window->findChild<QTableView *>(field))
+            model = table->model();
+        const QString before = model ? model->index(0, 2).data().toString() : QString();
+        window->close();
+        QTest::qWait(100);
+        QCOMPARE(dialogs.count(), 0);
+        if (model)
+            QCOMPARE(model->index(0, 2).data().toString(), before); // dropped, not stored
+    }
+    QVERIFY(w->close());
+    QTest::qWait(200); // anything queued by the close runs now
+    QCOMPARE(dialogs.count(), 0);
+    QVERIFY(demarcate.isNull());
+    QCOMPARE(w->sensorCount(), 6); // an unfinished entry is not applied
+    delete w;
 }
 
 QTEST_MAIN(TestFunctionPanel)

@@ -3,6 +3,7 @@
 #include "modaldialoghelper.h"
 #include "myserialport.h"
 #include "ptypair.h"
+#include "userinput.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -123,8 +124,7 @@ void TestMainWindow::rejectsSensorCountOutsideRange()
     MainWindow w;
     ModalDialogHelper dialogs;
     auto *edit = child<QLineEdit>(w, "lineSensorSum");
-    edit->setText(text);
-    emit edit->editingFinished();
+    typeInto(edit, text);
     if (accepted) {
         QTest::qWait(60);
         QCOMPARE(dialogs.count(), 0);
@@ -292,11 +292,8 @@ void TestMainWindow::closingWhileOpenStopsTheLinkThread()
     QTRY_VERIFY(w.deviceLink()->isPortOpen());
     QThread *thread = w.deviceLinkThread();
     QSignalSpy finished(thread, &QThread::finished);
-    QElapsedTimer timer;
-    timer.start();
     QVERIFY(w.close());
-    QVERIFY(timer.elapsed() < 1000);
-    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.count(), 1); // close returned only after the link thread had finished
     QCOMPARE(w.deviceLinkThread(), nullptr);
 }
 

@@ -1,4 +1,5 @@
 #include "demarcatefixture.h"
+#include "userinput.h"
 
 #include <QDir>
 #include <QFile>
@@ -153,8 +154,7 @@ void TestDemarcateSingle::lineEditsAcceptOnlySixteenBitValues()
     QFETCH(bool, accepted);
     ClosedLink f;
     auto *line = f.child<QLineEdit>(Edits[edit]);
-    line->setText(typed);
-    emit line->editingFinished();
+    typeInto(line, typed);
     QCOMPARE(line->text(), accepted ? typed : QString("0"));
     QCOMPARE(f.dialogs.records(),
              accepted ? QList<DialogRecord>() : QList{warning("提示", "允许输入范围：-32767~32767")});

@@ -2,6 +2,7 @@
 #include "curvegraphic.h"
 #include "debugcapture.h"
 #include "fakelink.h"
+#include "userinput.h"
 #include "mycurvegraphic.h"
 #include "planegraph.h"
 #include "vectorgraph.h"
@@ -31,8 +32,9 @@ void feed(CurveGraphic &w, int count, int base, uint num)
 void click(CurveGraphic &w, int row, Qt::CheckState state)
 {
     auto *list = w.findChild<QListWidget *>("sensorList");
-    list->item(row)->setCheckState(state);
-    emit list->itemClicked(list->item(row));
+    if (list->item(row)->checkState() != state)
+        clickCheckBox(list, row);
+    QCOMPARE(list->item(row)->checkState(), state);
 }
 
 QStringList rowTexts(CurveGraphic &w)
