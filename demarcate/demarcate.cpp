@@ -239,7 +239,7 @@ void Demarcate::demarcateInfoReadResult(int type, short pressure, QList<short> &
             point.values[i] = info[i];
         addArrayPoint(list, point);
     }
-    redrawReadTable(list);
+    redrawReadTable(type);
 }
 
 void Demarcate::demarcateOperationResult(int option, int res, int param)
@@ -254,19 +254,31 @@ void Demarcate::demarcateOperationResult(int option, int res, int param)
         }
         for (auto &list : m_pointLists)
             list.clear();
-        redrawReadTable(*m_currentPointList);
+        redrawReadTable(ui->comAxitSelect->currentIndex());
         return;
     case 0x89: {
-        SingleList *target = m_singleWriteTarget ? m_singleWriteTarget : m_currentSingleList;
-        m_singleWriteTarget = nullptr;
-        if (res == 2) {
-            QMessageBox::information(this, "错误信息", "标定数据空间已写满，请先删除，再写入");
-        } else if (res != 0) {
-            QMessageBox::information(this, "错误信息", "标定数据写入失败");
-        } else {
-            addSinglePoint(*target, m_pendingPoint);
+        if (m_singleWrites.isEmpty())
+            return; // nothing of ours was on its way
+        const SingleWrite written = m_singleWrites.takeFirst();
+        if (res == 0) {
+            addSinglePoint(*written.target, written.point);
             redrawSingleTable(*m_currentSingleList);
         }
+        // The next point goes out before a message waits for the user; with the link gone the
+        // points still queued cannot be written.
+        bool restLost = false;
+        if (!m_singleWrites.isEmpty()) {
+            if (linkOpen()) {
+                sendSingleWrite();
+            } else {
+                m_singleWrites.clear();
+                restLost = true;
+            }
+        }
+        if (res == 2)
+            QMessageBox::information(this, "错误信息", "标定数据空间已写满，请先删除，再写入");
+        else if (res != 0 || restLost)
+            QMessageBox::information(this, "错误信息", "标定数据写入失败");
         return;
     }
     case 0x8B: {
@@ -432,7 +444,7 @@ void Demarcate::on_btnRead_clicked()
 {
     m_currentPointList->clear();
     // A card without points of this axis sends nothing that would clear the table.
-    redrawReadTable(*m_currentPointList);
+    redrawReadTable(ui->comAxitSelect->currentIndex());
     if (m_link)
         QMetaObject::invokeMethod(m_link, "readDemarcateInfo", Qt::QueuedConnection,
                                   Q_ARG(int, ui->comAxitSelect->currentIndex()));
@@ -440,14 +452,16 @@ void Demarcate::on_btnRead_clicked()
 
 void Demarcate::on_btnRemove_clicked()
 {
+    // The ticks belong to the rows on screen, which may show another axis than the one selected.
+    const QList<arrayDemarcateInfo_t> &shown = m_pointLists[m_readTableAxis];
     QList<short> pressures;
-    for (int i = 0; i < m_currentPointList->size(); ++i) {
+    for (int i = 0; i < shown.size(); ++i) {
         if (m_readModel->index(i, 0).data(Qt::UserRole).toBool())
-            pressures.append(m_currentPointList->at(i).pressure);
+            pressures.append(shown.at(i).pressure);
     }
     if (m_link)
-        QMetaObject::invokeMethod(m_link, "demarcateRemove", Qt::QueuedConnection,
-                                  Q_ARG(int, ui->comAxitSelect->currentIndex()), Q_ARG(QList<short>&, pressures));
+        QMetaObject::invokeMethod(m_link, "demarcateRemove", Qt::QueuedConnection, Q_ARG(int, m_readTableAxis),
+                                  Q_ARG(QList<short>&, pressures));
 }
 
 void Demarcate::on_btnRemoveAll_clicked()
@@ -477,8 +491,10 @@ void Demarcate::on_btnDemarcate_clicked()
     QMessageBox::information(this, "系统提示", "标定成功");
 }
 
-void Demarcate::redrawReadTable(const QList<arrayDemarcateInfo_t> &list)
+void Demarcate::redrawReadTable(int xyz)
 {
+    m_readTableAxis = xyz;
+    const QList<arrayDemarcateInfo_t> &list = m_pointLists[xyz];
     m_readModel->setRowCount(int(list.size()));
     for (int i = 0; i < list.size(); ++i) {
         const arrayDemarcateInfo_t &point = list[i];
@@ -554,15 +570,21 @@ void Demarcate::on_btnSingleWrite_clicked()
     }
     if (linkOpen()) {
         // The point joins the list when the card confirms it (demarcateOperationResult).
-        m_singleWriteTarget = m_currentSingleList;
-        QMetaObject::invokeMethod(m_link, "demarcateSingleWrite", Qt::QueuedConnection, Q_ARG(int, m_singleXyz),
-                                  Q_ARG(int, m_singleSensor), Q_ARG(short, m_pendingPoint.pressure),
-                                  Q_ARG(short, m_pendingPoint.x), Q_ARG(short, m_pendingPoint.y),
-                                  Q_ARG(short, m_pendingPoint.z));
+        m_singleWrites.append({m_currentSingleList, m_singleXyz, m_singleSensor, m_pendingPoint});
+        if (m_singleWrites.size() == 1)
+            sendSingleWrite();
         return;
     }
     addSinglePoint(*m_currentSingleList, m_pendingPoint);
     redrawSingleTable(*m_currentSingleList);
+}
+
+void Demarcate::sendSingleWrite()
+{
+    const SingleWrite &w = m_singleWrites.first();
+    QMetaObject::invokeMethod(m_link, "demarcateSingleWrite", Qt::QueuedConnection, Q_ARG(int, w.xyz),
+                              Q_ARG(int, w.sensorId), Q_ARG(short, w.point.pressure), Q_ARG(short, w.point.x),
+                              Q_ARG(short, w.point.y), Q_ARG(short, w.point.z));
 }
 
 void Demarcate::on_btnSingleRead_clicked()

@@ -90,12 +90,13 @@ private:
     bool linkOpen() const;
     Qt::ConnectionType blockingCall() const;
     void selectSingle(int xyz, int sensorId);
-    void redrawReadTable(const QList<arrayDemarcateInfo_t> &list);
+    void redrawReadTable(int xyz);
     void redrawSingleTable(const SingleList &list);
     void removeSinglePressures(SingleList &list, const QList<short> &pressures);
     SingleList *singleListFor(int xyz, int sensorId);
     void checkValueCell(QStandardItemModel *model, const QModelIndex &index, bool centred);
     void checkLineEdit(QLineEdit *edit);
+    void sendSingleWrite();
 
     Ui::Demarcate *ui;
     SlaveProtocol *m_link = nullptr;
@@ -106,6 +107,9 @@ private:
     int m_readSensorColumns = 1;
     std::array<QList<arrayDemarcateInfo_t>, 3> m_pointLists;
     QList<arrayDemarcateInfo_t> *m_currentPointList = nullptr;
+    // The axis whose points the read table shows. The selection may have moved on since the
+    // table was drawn; removal acts on the rows the user sees, with their own axis.
+    int m_readTableAxis = 0;
     int m_progressCount = 0;
     std::unique_ptr<QTimer> m_progressTimer;
     QPointer<QProgressDialog> m_progressDialog;
@@ -116,9 +120,18 @@ private:
     singleDemarcateInfoUnit_t m_pendingPoint;
     std::unique_ptr<Config> m_settings;
 
-    // The lists the card's answers to a single write or remove-all belong to: the selection
-    // may change while the request is on its way.
-    SingleList *m_singleWriteTarget = nullptr;
+    // Single writes go to the card one at a time, the first one of the queue being on its way:
+    // each answer then belongs to exactly one point, and the list it was written for (the
+    // selection may change meanwhile).
+    struct SingleWrite
+    {
+        SingleList *target;
+        int xyz;
+        int sensorId;
+        singleDemarcateInfoUnit_t point;
+    };
+    QList<SingleWrite> m_singleWrites;
+    // The list the card's answer to a remove-all belongs to.
     SingleList *m_singleRemoveAllTarget = nullptr;
     bool m_acquiring = false;
     bool m_checkingLineEdit = false;

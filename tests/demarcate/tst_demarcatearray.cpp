@@ -39,7 +39,7 @@ private slots:
     void pointsFromCardAscendAndEqualPressureReplaces();
     void removeAllEmptiesListsOnlyWhenCardAgrees_data();
     void removeAllEmptiesListsOnlyWhenCardAgrees();
-    void axisSelectionKeepsTableAndActionsUseSelectedList();
+    void axisSelectionKeepsTableAndRemovalActsOnTheRowsShown();
     void writeTableCellChecks_data();
     void writeTableCellChecks();
     void sensorCountResizesTablesAndSelector();
@@ -113,7 +113,7 @@ void TestDemarcateArray::removeAllEmptiesListsOnlyWhenCardAgrees()
     QCOMPARE(f.card.framesWith(0x87).size(), status < 0 ? 3 : 1);
 }
 
-void TestDemarcateArray::axisSelectionKeepsTableAndActionsUseSelectedList()
+void TestDemarcateArray::axisSelectionKeepsTableAndRemovalActsOnTheRowsShown()
 {
     WindowFixture f;
     feedPointsOfAllAxes(f);
@@ -122,13 +122,13 @@ void TestDemarcateArray::axisSelectionKeepsTableAndActionsUseSelectedList()
     QCOMPARE(f.child<QGroupBox>("writtenGroupBox")->title(), QString("Y轴已写入数据"));
     QCOMPARE(f.cell("readTable", 0, 1), QString("10.00"));
 
-    // Ticked rows name the points of the selected axis by position.
+    // The ticked rows show X points 10.00 and 30.00: those are removed, whatever the selection.
     f.tick("readTable", 0);
     f.tick("readTable", 2);
     f.card.setStatus(0x86, 1);
     f.click("btnRemove");
     QCOMPARE(f.dialogs.waitForNext(), info("错误信息", "删除驱动卡指定的标定数据失败"));
-    QCOMPARE(f.card.framesWith(0x86), QList<QByteArray>{cardFrame(0x86, QByteArray(1, 1) + be16(500) + be16(700))});
+    QCOMPARE(f.card.framesWith(0x86), QList<QByteArray>{cardFrame(0x86, QByteArray(1, 0) + be16(1000) + be16(3000))});
 
     f.click("btnRead");
     QVERIFY(f.window.pointList(1).isEmpty());

@@ -65,6 +65,7 @@ private slots:
     void cardWriteAddsPointWhenAccepted_data();
     void cardWriteAddsPointWhenAccepted();
     void cardAnswersGoToListTheyWereSentFor();
+    void overlappingWritesAllReachTheListAndTheExport();
     void cardRemovalRemovesNamedPressures();
     void exportLines_data();
     void exportLines();
@@ -233,6 +234,22 @@ void TestDemarcateSingle::cardAnswersGoToListTheyWereSentFor()
     QTRY_VERIFY(f.window.singleList(0, 1).isEmpty());
     QCOMPARE(f.card.framesWith(0x8B), QList<QByteArray>{cardFrame(0x8B, QByteArray::fromHex("0001"))});
     QCOMPARE(f.column("singleReadTable", 1), QStringList{"250"});
+}
+
+void TestDemarcateSingle::overlappingWritesAllReachTheListAndTheExport()
+{
+    WindowFixture f;
+    f.card.link->setReplyTimeout(3000);
+    f.card.replyDelayMs = 300;
+    writePoint(f, 250, 1, 2, 3);
+    writePoint(f, 100, 4, 5, 6); // while the card has not answered the first
+    QTRY_COMPARE_WITH_TIMEOUT(f.column("singleReadTable", 1), (QStringList{"100", "250"}), 5000);
+    QCOMPARE(f.card.framesWith(0x89).size(), 2);
+    const QString path = m_dir.filePath("overlap.csv");
+    f.window.saveFileName = [&](QWidget *, const QString &, const QString &, const QString &) { return path; };
+    f.click("btnSingleExport");
+    QCOMPARE(readFile(path), (Header + "100,4,5,6,50.00,0,86.60\n250,1,2,3,125.00,0,216.50\n").toUtf8());
+    QCOMPARE(f.dialogs.records(), QList<DialogRecord>{info("导出文件", "文件导出成功")});
 }
 
 void TestDemarcateSingle::cardRemovalRemovesNamedPressures()
