@@ -1,4 +1,5 @@
 #include "coordinatesystem.h"
+#include "glskip.h"
 #include "planegraph.h"
 #include "vectorgraph.h"
 
@@ -69,7 +70,7 @@ bool showAndRender(View *view, QImage *image)
 
 #define RENDER_OR_SKIP(view, image)                                                                 \
     if (!showAndRender(view, &image))                                                               \
-        QSKIP(noContext);
+        SKIP_OR_FAIL_WITHOUT_GL(noContext);
 
 } // namespace
 
@@ -290,7 +291,7 @@ void TestViewRendering::runningViewsRepaintEvery30msUntilStopped()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     vector->grabFramebuffer();
     if (!vector->isGlReady())
-        QSKIP(noContext);
+        SKIP_OR_FAIL_WITHOUT_GL(noContext);
 
     QSignalSpy vectorFrames(vector, &QOpenGLWidget::frameSwapped);
     QSignalSpy overlayFrames(overlay, &QOpenGLWidget::frameSwapped);
