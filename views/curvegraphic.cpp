@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QSplitter>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <algorithm>
@@ -375,6 +376,14 @@ void CurveGraphic::actionSetYMinRange(bool checked)
 void CurveGraphic::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // Sizes given before the first layout are stretched by the plane view's minimum into about
+    // an even split; the first show has the real height to share. Later shows keep the user's.
+    if (!m_splitShown) {
+        m_splitShown = true;
+        QSplitter *split = ui->splitterCurve;
+        const int height = split->height() - split->handleWidth();
+        split->setSizes({height * 2 / 5, height - height * 2 / 5});
+    }
     m_refreshTimer->start(30);
     ui->vectorGraph->setRunning(true);
     ui->planeGraph->setRunning(true);

@@ -106,5 +106,6 @@ private:
     uint m_sensorNum = 0;
     int m_dataMode = 0;
     bool m_stopped = true;
+    bool m_splitShown = false;
     IntDialog m_intDialog;
 };

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QListWidget>
+#include <QSplitter>
 #include <QMenu>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -438,6 +439,11 @@ void TestCurveGraphic::showAndCloseRunAndStopTimers()
     QVERIFY(w.refreshTimer()->isActive() && w.vectorGraph()->isRunning() && w.planeGraph()->isRunning());
     QCOMPARE(w.coordinateSystem()->size(), QSize(100, 100));
     QTRY_COMPARE(w.coordinateSystem()->geometry().bottom(), w.vectorGraph()->height() - 1);
+    // The view row and the plot share the height 40 : 60, to the pixel.
+    auto *split = w.findChild<QSplitter *>("splitterCurve");
+    const QList<int> shown = split->sizes();
+    QCOMPARE(shown.size(), 2);
+    QVERIFY2(qAbs(shown[0] * 3 - shown[1] * 2) <= 5, qPrintable(QString("%1 : %2").arg(shown[0]).arg(shown[1])));
 
     // The context menu pops up where the pointer is.
     bool popped = false;
@@ -455,6 +461,8 @@ void TestCurveGraphic::showAndCloseRunAndStopTimers()
     QTRY_VERIFY(w.tableModel()->item(0, 1));
     QCOMPARE(w.tableModel()->item(0, 1)->text(), QStringLiteral("41"));
 
+    split->setSizes({shown[0] + shown[1] - 150, 150}); // the user drags the handle
+    const QList<int> dragged = split->sizes();
     w.close();
     QVERIFY(!w.refreshTimer()->isActive() && !w.vectorGraph()->isRunning() && !w.planeGraph()->isRunning());
     // Closed, the window keeps taking frames; reopened, it shows them.
@@ -463,6 +471,7 @@ void TestCurveGraphic::showAndCloseRunAndStopTimers()
     w.show();
     QVERIFY(w.refreshTimer()->isActive());
     QTRY_COMPARE(w.plot()->graph(3)->dataCount(), 21);
+    QCOMPARE(split->sizes(), dragged); // only the first show sets the split
 }
 
 void TestCurveGraphic::framesFromLinkThreadArriveBySignature()
