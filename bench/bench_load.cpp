@@ -14,6 +14,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -60,12 +62,13 @@ long peakRssKiB()
     return u.ru_maxrss;
 }
 
+// Waits the way the tool's own event loop does: blocked until an event comes. A loop of
+// processEvents calls would spin the GUI thread and count its own spinning as the tool's.
 void spin(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace
@@ -112,7 +115,8 @@ int main(int argc, char *argv[])
     }
     auto *count = w.findChild<QLineEdit *>("lineSensorSum");
     count->setText("16");
-    emit count->editingFinished();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(count, &enter);
     w.findChild<QComboBox *>("SampleFreSelect")->setCurrentIndex(4); // 200 Hz
     w.findChild<QAbstractButton *>("btnGraphic")->click();
     auto *list = w.graphWindow()->findChild<QListWidget *>("sensorList");
