@@ -39,6 +39,7 @@ private slots:
     void checkingAveragesSourceFrames();
     void averagesTruncateTowardZero();
     void demarcationSumsExactlyTheRequestedFrames();
+    void demarcationStartClearsTableButNotTheBaselineCount();
     void demarcateStopRestoresPreviousDataType();
     void baselineAnswerLengths_data();
     void baselineAnswerLengths();
@@ -60,13 +61,14 @@ void TestCalibrationProtocol::checkingAveragesSourceFrames()
     for (int x = 100; x < 110; ++x)
         link.feed(sourceFrame({{int16_t(x), int16_t(-x), 7}, {1, 2, 3}}));
     link.feed(sourceFrame({{5000, 5000, 5000}}, 0x00)); // demarcated frames are not summed
+    link.feed(sourceFrame({}));                        // a source frame without sensors counts
     link.setChecking(false);
     QCOMPARE(link.sentFrames().last(), cardFrame(0x82, hex("00")));
-    QCOMPARE(link.checkData()[0].x, 104);
-    QCOMPARE(link.checkData()[0].y, -104);
-    QCOMPARE(link.checkData()[0].z, 7);
-    QCOMPARE(link.checkData()[1].z, 3);
-    QCOMPARE(capture.withPrefix("checkCnt="), QStringList{"checkCnt=10"});
+    QCOMPARE(link.checkData()[0].x, 95); // 1045 / 11
+    QCOMPARE(link.checkData()[0].y, -95);
+    QCOMPARE(link.checkData()[0].z, 6);
+    QCOMPARE(link.checkData()[1].z, 2);
+    QCOMPARE(capture.withPrefix("checkCnt="), QStringList{"checkCnt=11"});
 
     // A new acquisition starts from zero; with nothing summed the zeros stay.
     link.setChecking(true);
@@ -99,6 +101,25 @@ void TestCalibrationProtocol::demarcationSumsExactlyTheRequestedFrames()
     QCOMPARE(link.checkData()[0].x, 200);
     QCOMPARE(link.checkData()[0].y, -40);
     QCOMPARE(link.checkData()[0].z, 190); // 0 + 1 + ... + 19
+}
+
+void TestCalibrationProtocol::demarcationStartClearsTableButNotTheBaselineCount()
+{
+    // Both acquisitions share the table; a demarcation start clears it but leaves the count of
+    // a baseline acquisition running meanwhile.
+    FakeLink link;
+    answerStatus(link, 0);
+    DebugCapture capture;
+    link.setChecking(true);
+    link.feed(sourceFrame({{50, 50, 50}}));
+    link.feed(sourceFrame({{50, 50, 50}}));
+    link.demarcateStart(20);
+    QCOMPARE(link.checkData()[0].x, 0);
+    link.feed(sourceFrame({{30, 0, 0}}));
+    link.demarcateStop();
+    link.setChecking(false);
+    QCOMPARE(capture.withPrefix("checkCnt="), QStringList{"checkCnt=3"});
+    QCOMPARE(link.checkData()[0].x, 10);
 }
 
 void TestCalibrationProtocol::demarcateStopRestoresPreviousDataType()

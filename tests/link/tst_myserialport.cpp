@@ -62,6 +62,8 @@ private slots:
     void closeWhenClosedStillFlushes();
     void failedOpenReportsAndTimesOutOnce();
     void cardHangUpIsReportedAsPortLoss();
+    void readOfMoreThanSixtyFourKiBReachesTheCodecWhole();
+    void vanishedDeviceIsReportedOnce();
 };
 
 void TestMySerialport::opensAtEachBaudRateAndReadsFrequency_data()
@@ -187,6 +189,59 @@ void TestMySerialport::cardHangUpIsReportedAsPortLoss()
     QMetaObject::invokeMethod(l.link, "closePort");
     QTRY_COMPARE(flush.count(), 2);
     QVERIFY(!l.link->isPortOpen());
+}
+
+void TestMySerialport::readOfMoreThanSixtyFourKiBReachesTheCodecWhole()
+{
+    PtyPair pty;
+    LinkOnThread l;
+    l.open(pty.slavePath(), 921600);
+    QCOMPARE(pty.read(4), hex("A502842B"));
+    QVERIFY(pty.write(hex("A50384032F")));
+    QTRY_COMPARE(l.link->freIndex(), 3);
+
+    // The port keeps reading into its own buffer while nobody takes the bytes; then the
+    // handler gets them in one read larger than a codec chunk.
+    auto *port = l.link->findChild<QSerialPort *>();
+    QVERIFY(port);
+    QMetaObject::invokeMethod(l.link, [&] { QObject::disconnect(port, &QSerialPort::readyRead, l.link, nullptr); },
+                              Qt::BlockingQueuedConnection);
+    QByteArray stream;
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray payload;
+        for (int s = 0; s < 16; ++s)
+            payload += be16(i) + be16(s) + be16(-i);
+        stream += cardFrame(0x00, payload); // 100 bytes a frame
+    }
+    QSignalSpy samples(l.link, SIGNAL(AxitReceive(QList<Axit_t>&, uint)));
+    QVERIFY(pty.write(stream));
+    qint64 buffered = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((QMetaObject::invokeMethod(
+                                  l.link, [&] { buffered = port->bytesAvailable(); }, Qt::BlockingQueuedConnection),
+                              buffered == stream.size()),
+                             10000);
+    QMetaObject::invokeMethod(l.link, "SerialHandleReadyRead", Qt::BlockingQueuedConnection);
+    QTRY_COMPARE(samples.count(), 2000);
+    QCOMPARE(samples.last().at(0).value<QList<Axit_t>>().first().x, int16_t(1999));
+}
+
+void TestMySerialport::vanishedDeviceIsReportedOnce()
+{
+    // A pulled USB adapter is reported by the port as a resource error.
+    PtyPair pty;
+    LinkOnThread l;
+    QSignalSpy lost(l.link, &MySerialport::portLost);
+    l.open(pty.slavePath(), 921600);
+    QCOMPARE(pty.read(4), hex("A502842B"));
+    auto *port = l.link->findChild<QSerialPort *>();
+    QMetaObject::invokeMethod(port, [port] {
+        emit port->errorOccurred(QSerialPort::ResourceError);
+        emit port->errorOccurred(QSerialPort::ResourceError);
+    });
+    QTRY_COMPARE(lost.count(), 1);
+    QTest::qWait(100);
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(l.link->isPortOpen()); // until the main window's close arrives
 }
 
 QTEST_GUILESS_MAIN(TestMySerialport)

@@ -4,6 +4,7 @@
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
 #include <QTimer>
@@ -184,8 +185,14 @@ void TestSlaveCodec::dropsIncompleteFrameAfterTimeout()
     link.feed(frame.mid(4)); // a 300 ms gap is tolerated
     QCOMPARE(spy.count(), 1);
 
+    // Every chunk restarts the time-out: the fragment is dropped 500 ms after the last one.
+    QElapsedTimer sinceLast;
     link.feed(frame.left(4));
-    QTest::qWait(700);
+    QTest::qWait(300);
+    link.feed(frame.mid(4, 2));
+    sinceLast.start();
+    QTRY_COMPARE_WITH_TIMEOUT(link.rxPending(), uint16_t(0), 5000);
+    QVERIFY2(sinceLast.elapsed() >= 450, qPrintable(QString::number(sinceLast.elapsed())));
     QCOMPARE(link.rxBuffered(), size_t(0));
     QCOMPARE(link.rxPending(), uint16_t(0));
     link.feed(frame.mid(4) + frame); // the stale tail is garbage now; the next frame parses
@@ -218,9 +225,12 @@ void TestSlaveCodec::decodesTimeStamp()
     QCOMPARE(samples.first().z, int16_t(3));
     QCOMPARE(int(link.recvInfoType()), 2);
 
-    // Fewer than four payload bytes hold no time stamp: nothing is reported.
+    // Fewer than four payload bytes hold no time stamp: nothing is reported, the type is noted.
+    link.feed(cardFrame(0x00));
+    QCOMPARE(int(link.recvInfoType()), 0);
     link.feed(cardFrame(0x02, hex("0001")));
     QCOMPARE(spy.count(), 1);
+    QCOMPARE(int(link.recvInfoType()), 2);
 }
 
 void TestSlaveCodec::matchesReferenceParserOnRandomStreams()

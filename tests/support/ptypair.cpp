@@ -2,7 +2,9 @@
 
 #include <QDeadlineTimer>
 #include <QTest>
+#include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,8 +41,13 @@ bool PtyPair::write(const QByteArray &bytes)
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0)
-            return false;
+        if (n < 0) {
+            // The line is full: wait until the other side has read some of it.
+            pollfd pfd{m_master, POLLOUT, 0};
+            if (errno != EAGAIN || ::poll(&pfd, 1, 5000) <= 0)
+                return false;
+            continue;
+        }
         done += n;
     }
     return true;
