@@ -267,7 +267,11 @@ void TestFunctionPanel::portLossStopsGraphBeforeTheMessage()
     QTRY_VERIFY(!graph->isStopped());
     ModalDialogHelper dialogs;
     bool stoppedWhenShown = false;
-    connect(&dialogs, &ModalDialogHelper::recorded, this, [&] { stoppedWhenShown = graph->isStopped(); });
+    connect(&dialogs, &ModalDialogHelper::shown, this, [&] { stoppedWhenShown = graph->isStopped(); });
+    // The link thread is slow to close the port, so the panel still reads it as open when the
+    // message goes up: only the window's own stop can have stopped the graph by then.
+    connect(tool.window->deviceLink(), &MySerialport::portLost, tool.window->deviceLink(),
+            [] { QThread::msleep(300); }, Qt::DirectConnection);
     tool.server.vanish();
     QVERIFY(dialogs.waitForCount(1));
     QCOMPARE(dialogs.records().first(), (DialogRecord{"critical", "错误信息", "串口丢失"}));

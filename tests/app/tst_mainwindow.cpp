@@ -1,3 +1,4 @@
+#include "curvegraphic.h"
 #include "fakelink.h"
 #include "mainwindow.h"
 #include "modaldialoghelper.h"
@@ -57,8 +58,10 @@ private slots:
     void rejectsSensorCountOutsideRange();
     void showsSettingResults_data();
     void showsSettingResults();
+    void resultsAfterShutdownAreIgnored_data();
+    void resultsAfterShutdownAreIgnored();
+    void portScanFollowsTheNumberOfPorts();
     void failedOpenIsReportedThenFrequencyReadFails();
-    void openShowsCardFrequencyWithoutSettingItBack();
     void cardStreamingTimeStampsIsShownAsDemarcatedData();
     void choosingFrequencySendsItOnlyWhenOpen();
     void cardHangUpClosesThePanel();
@@ -152,7 +155,7 @@ void TestMainWindow::showsSettingResults_data()
     QTest::newRow("frequency status 2") << 1 << 2 << 0 << false << "information" << "提示" << "通信超时";
     QTest::newRow("frequency read failed") << 0 << -1 << -1 << false << "critical" << "错误信息"
                                            << "获取驱动卡采样频率失败";
-    QTest::newRow("frequency index out of range") << 0 << 0 << 7 << false << "critical" << "错误信息"
+    QTest::newRow("frequency index out of range") << 0 << 0 << 5 << false << "critical" << "错误信息"
                                                   << "获取驱动卡采样频率失败";
     QTest::newRow("unknown option") << 5 << 0 << 0 << false << "" << "" << "";
     QTest::newRow("data type set") << 0 << 0 << 1 << true << "information" << "提示" << "数据类型设置成功";
@@ -172,6 +175,7 @@ void TestMainWindow::showsSettingResults()
     QFETCH(QString, text);
     MainWindow w;
     ModalDialogHelper dialogs;
+    w.graphWindow()->setDataMode(7); // only a data type the card confirmed to us reaches it
     if (dataType)
         QMetaObject::invokeMethod(&w, "InfoTypeSetResult", Qt::QueuedConnection, Q_ARG(int, res), Q_ARG(int, param));
     else
@@ -180,10 +184,71 @@ void TestMainWindow::showsSettingResults()
     if (kind.isEmpty()) {
         QTest::qWait(100);
         QCOMPARE(dialogs.count(), 0);
-        return;
+    } else {
+        QVERIFY(dialogs.waitForCount(1));
+        QCOMPARE(dialogs.records().first(), (DialogRecord{kind, title, text}));
     }
-    QVERIFY(dialogs.waitForCount(1));
-    QCOMPARE(dialogs.records().first(), (DialogRecord{kind, title, text}));
+    QCOMPARE(w.graphWindow()->dataMode(), dataType && res == 0 && param == 1 ? 0 : 7);
+}
+
+void TestMainWindow::resultsAfterShutdownAreIgnored_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<int>("a");
+    QTest::addColumn<int>("b");
+    QTest::addColumn<int>("c");
+    QTest::newRow("frequency read") << "SampleFreResult" << 0 << 0 << 3;
+    QTest::newRow("frequency set") << "SampleFreResult" << 1 << 0 << 0;
+    QTest::newRow("data type set") << "InfoTypeSetResult" << 0 << 1 << 0;
+    QTest::newRow("port lost") << "serialPortLostHandle" << 0 << 0 << 0;
+    QTest::newRow("open failed") << "portOpenFailed" << 0 << 0 << 0;
+}
+
+// The link's results were queued before the close; they arrive with everything released.
+void TestMainWindow::resultsAfterShutdownAreIgnored()
+{
+    QFETCH(QString, slot);
+    QFETCH(int, a);
+    QFETCH(int, b);
+    QFETCH(int, c);
+    MainWindow w;
+    w.show();
+    QVERIFY(w.close());
+    ModalDialogHelper dialogs;
+    const QByteArray name = slot.toLatin1();
+    if (slot == "SampleFreResult")
+        QMetaObject::invokeMethod(&w, name, Qt::QueuedConnection, Q_ARG(int, a), Q_ARG(int, b), Q_ARG(int, c));
+    else if (slot == "InfoTypeSetResult")
+        QMetaObject::invokeMethod(&w, name, Qt::QueuedConnection, Q_ARG(int, a), Q_ARG(int, b));
+    else
+        QMetaObject::invokeMethod(&w, name, Qt::QueuedConnection);
+    QTest::qWait(700); // past the data-type read a frequency result would start
+    QCOMPARE(dialogs.count(), 0);
+}
+
+void TestMainWindow::portScanFollowsTheNumberOfPorts()
+{
+    // A port replaced by another keeps the count and is not picked up; one more is.
+    QTemporaryDir dir;
+    const QString a = dir.filePath("ttyA"), b = dir.filePath("ttyB");
+    for (const QString &path : {a, b}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    qputenv("TACTILON_EXTRA_PORTS", a.toLocal8Bit());
+    MainWindow w;
+    auto *ports = child<QComboBox>(w, "SerialPortSelect");
+    QCOMPARE(ports->itemText(0), a);
+    const int count = ports->count();
+    qputenv("TACTILON_EXTRA_PORTS", b.toLocal8Bit());
+    QTest::qWait(2500); // one scan at least
+    QCOMPARE(ports->itemText(0), a);
+    qputenv("TACTILON_EXTRA_PORTS", (a + ":" + b).toLocal8Bit());
+    QTRY_COMPARE_WITH_TIMEOUT(ports->count(), count + 1, 5000);
+    QCOMPARE(ports->itemText(1), b);
+    qputenv("TACTILON_EXTRA_PORTS", b.toLocal8Bit());
+    QTRY_COMPARE_WITH_TIMEOUT(ports->count(), count, 5000);
+    QCOMPARE(ports->itemText(0), b);
 }
 
 void TestMainWindow::failedOpenIsReportedThenFrequencyReadFails()
@@ -209,24 +274,6 @@ void TestMainWindow::failedOpenIsReportedThenFrequencyReadFails()
     QCOMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("打开"));
 }
 
-void TestMainWindow::openShowsCardFrequencyWithoutSettingItBack()
-{
-    PtyPair pty;
-    qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
-    MainWindow w;
-    ModalDialogHelper dialogs;
-    openOnPty(w, pty, 3);
-    QTRY_COMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("关闭"));
-    QVERIFY(!child<QComboBox>(w, "SerialPortSelect")->isEnabled());
-    QVERIFY(!child<QComboBox>(w, "BandSelect")->isEnabled());
-    QVERIFY(child<QComboBox>(w, "SampleFreSelect")->isEnabled());
-    QTRY_COMPARE(child<QComboBox>(w, "SampleFreSelect")->currentText(), QString("100"));
-    // The data-type read 500 ms later finds type 0 and row 0: nothing to set either.
-    QTest::qWait(800);
-    QCOMPARE(pty.read(0, 50), QByteArray());
-    QCOMPARE(dialogs.count(), 0);
-}
-
 void TestMainWindow::cardStreamingTimeStampsIsShownAsDemarcatedData()
 {
     PtyPair pty;
@@ -236,10 +283,14 @@ void TestMainWindow::cardStreamingTimeStampsIsShownAsDemarcatedData()
     auto *type = child<QComboBox>(w, "InfoTypeSelect");
     type->setCurrentIndex(1); // row 1 while closed: nothing is sent
     openOnPty(w, pty, 0);
+    QElapsedTimer sinceFrequency;
+    sinceFrequency.start();
     pty.write(cardFrame(0x02, be32(1000) + QByteArray(6, 0)));
-    // Found streaming type 2 while row 1 was shown: row 0 is selected and type 0 is sent.
+    // Found streaming type 2 while row 1 was shown: row 0 is selected and type 0 is sent, by the
+    // data-type read half a second after the frequency answer.
     QTRY_COMPARE(type->currentIndex(), 0);
     QCOMPARE(pty.read(5), cardFrame(0x82, hex("00")));
+    QVERIFY2(sinceFrequency.elapsed() >= 400, qPrintable(QString::number(sinceFrequency.elapsed())));
     pty.write(cardFrame(0x82, hex("00")));
     QVERIFY(dialogs.waitForCount(1));
     QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "提示", "数据类型设置成功"}));
@@ -250,14 +301,17 @@ void TestMainWindow::choosingFrequencySendsItOnlyWhenOpen()
     PtyPair pty;
     qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
     MainWindow w;
+    QSignalSpy requested(&w, &MainWindow::setSampleFre);
     auto *fre = child<QComboBox>(w, "SampleFreSelect");
     fre->setCurrentIndex(2); // closed: only the combo box changes
-    QCOMPARE(pty.read(0, 50), QByteArray());
+    QCOMPARE(requested.count(), 0);
 
     ModalDialogHelper dialogs;
     openOnPty(w, pty, 1);
     QTRY_COMPARE(fre->currentIndex(), 1);
+    QCOMPARE(requested.count(), 0); // the card's own index is not sent back
     fre->setCurrentIndex(4);
+    QCOMPARE(requested.count(), 1);
     QCOMPARE(pty.read(5), cardFrame(0x83, hex("04")));
     pty.write(cardFrame(0x83, hex("00")));
     QVERIFY(dialogs.waitForCount(1));

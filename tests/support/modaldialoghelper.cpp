@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QProgressDialog>
 #include <QTest>
 
@@ -16,6 +17,14 @@ ModalDialogHelper::ModalDialogHelper(QObject *parent)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalDialogHelper::poll);
     m_timer.start(20);
+    qApp->installEventFilter(this);
+}
+
+bool ModalDialogHelper::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType() && qobject_cast<QDialog *>(watched))
+        emit shown(static_cast<QWidget *>(watched));
+    return false;
 }
 
 static QString kindOf(QMessageBox *box)

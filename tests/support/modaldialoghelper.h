@@ -48,6 +48,11 @@ public:
 
 signals:
     void recorded(const DialogRecord &record);
+    // A dialog is being shown: emitted at once, while the code that opened it is still running.
+    void shown(QWidget *dialog);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void poll();
