@@ -210,8 +210,16 @@ void TestCurveGraphic::sensorListShowsCurvesInTheirColours()
     QCOMPARE(plot->graph(0)->pen().color(), QColor(255, 255, 0));
     QCOMPARE(plot->graph(19)->pen().color(), QColor(107, 142, 35));
     QCOMPARE(plot->graph(47)->pen().color(), QColor(216, 191, 216));
-    QCOMPARE(plot->graph(47)->pen().widthF(), 3.0);
+    for (const QPen &pen : {plot->graph(47)->pen(), plot->graph(2)->pen()}) {
+        QCOMPARE(pen.widthF(), 3.0);
+        QCOMPARE(pen.capStyle(), Qt::SquareCap);
+        QCOMPARE(pen.joinStyle(), Qt::BevelJoin);
+        QCOMPARE(pen.style(), Qt::SolidLine);
+    }
     click(w, 0, Qt::Unchecked);
+    QCOMPARE(plot->graph(5)->pen().color(), QColor(Qt::darkGray));
+    QCOMPARE(plot->graph(5)->pen().widthF(), 3.0);
+    QCOMPARE(plot->graph(5)->pen().capStyle(), Qt::SquareCap);
     for (int g = 0; g < 48; ++g)
         checkCurve(w, g, false);
     auto *list = w.findChild<QListWidget *>("sensorList");

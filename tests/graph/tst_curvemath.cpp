@@ -11,7 +11,27 @@ private slots:
     void convertsDemarcatedReadings();
     void wrapsToInt16TowardZero_data();
     void wrapsToInt16TowardZero();
+    void keepsZoomOnlyInsideTheBand_data();
+    void keepsZoomOnlyInsideTheBand();
 };
+
+void TestCurveMath::keepsZoomOnlyInsideTheBand_data()
+{
+    QTest::addColumn<double>("span");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("50.9 truncates to 50: out") << 50.9 << 100;
+    QTest::newRow("51: in") << 51.0 << 51;
+    QTest::newRow("999.9 truncates to 999: in") << 999.9 << 999;
+    QTest::newRow("1000: out") << 1000.0 << 100;
+    QTest::newRow("negative: out") << -300.0 << 100;
+}
+
+void TestCurveMath::keepsZoomOnlyInsideTheBand()
+{
+    QFETCH(double, span);
+    QFETCH(int, kept);
+    QCOMPARE(keptXRange(10.0, 10.0 + span, 100), kept);
+}
 
 // Expected outputs were worked out in exact rational arithmetic from the coefficient table,
 // then truncated toward zero; none lies near an integer.

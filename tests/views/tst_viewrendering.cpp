@@ -4,11 +4,15 @@
 #include "vectorgraph.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QMouseEvent>
 #include <QMatrix4x4>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWheelEvent>
 #include <cmath>
+#include <functional>
+#include <memory>
 
 // Rendered frames under Xvfb/Mesa: pixels whose colour the views fix, at positions projected
 // here with the views' projection (45 degrees, near 0.001, far 100).
@@ -47,6 +51,12 @@ QColor pixelAt(const QImage &image, const QMatrix4x4 &modelView, const QVector3D
     projection.perspective(45.0f, float(image.width()) / image.height(), 0.001f, 100.0f);
     const QVector3D win = p.project(modelView, projection, image.rect());
     return image.pixelColor(int(std::floor(win.x())), int(std::floor(image.height() - win.y())));
+}
+
+void sendMouseTo(QWidget *w, QEvent::Type type, QPointF pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, pos, w->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
 }
 
 QString rgb(const QColor &c)
@@ -89,6 +99,8 @@ private slots:
     void triadIsCentredAndFollowsRotation();
     void overlayStaysInBottomLeftCorner();
     void runningViewsRepaintEvery30msUntilStopped();
+    void viewsLookAsTheirReferenceImages_data();
+    void viewsLookAsTheirReferenceImages();
 };
 
 void TestViewRendering::planeViewPaintsPanelAndCells_data()
@@ -316,6 +328,92 @@ void TestViewRendering::runningViewsRepaintEvery30msUntilStopped()
     QCOMPARE(frames(), settled);
     QTest::qWait(200);
     QCOMPARE(frames(), settled);
+}
+
+void TestViewRendering::viewsLookAsTheirReferenceImages_data()
+{
+    QTest::addColumn<QString>("scene");
+    for (const char *scene : {"vector-sixteen", "vector-six-from-below-behind", "vector-three-near", "triad-rest",
+                              "triad-turned", "plane-six", "plane-sixteen"})
+        QTest::newRow(scene) << QString(scene);
+}
+
+// Whole frames against images rendered by this build on Mesa's software renderer: arrowheads
+// and their direction, cones, outline text, colours, shading and every face of the boxes.
+// Edges may differ by a few stray pixels between machines, nothing more. After an intended
+// change of the look: TACTILON_UPDATE_REFERENCE=1 writes the images anew.
+void TestViewRendering::viewsLookAsTheirReferenceImages()
+{
+    QFETCH(QString, scene);
+    // Forces along every axis and both senses, flat ones lying on the top faces.
+    const QList<QVector3D> forces{{0.4f, 0, 0},     {0, 0.4f, 0},      {0, 0, 0.5f},  {-0.3f, -0.3f, 0.2f},
+                                  {0.2f, -0.4f, 0}, {0, 0, -0.8f},     {-0.5f, 0, 0}, {0, -0.5f, 0.1f},
+                                  {0.3f, 0.3f, 0.3f}, {2, 0, 0},       {0, 0, 0.05f}, {-0.2f, 0.4f, 0.6f},
+                                  {0.1f, 0.1f, 0},  {0, 0.3f, -0.3f}, {0.6f, 0.6f, 0}, {0, 0, 2}};
+    QImage image;
+    std::unique_ptr<QOpenGLWidget> view;
+    std::function<bool()> ready;
+    if (scene.startsWith("vector")) {
+        auto *vector = new VectorGraph;
+        view.reset(vector);
+        ready = [vector] { return vector->isGlReady(); };
+        vector->resize(640, 480);
+        const int sensors = scene.contains("sixteen") ? 16 : scene.contains("six") ? 6 : 3;
+        vector->setSensorNum(sensors);
+        vector->setVectors(forces.mid(0, sensors));
+        if (scene.contains("below")) { // turned about 160 degrees about X and 100 about Y
+            sendMouseTo(vector, QEvent::MouseButtonPress, {0, 0}, Qt::LeftButton, Qt::LeftButton);
+            sendMouseTo(vector, QEvent::MouseMove, {387, 619}, Qt::NoButton, Qt::LeftButton);
+            sendMouseTo(vector, QEvent::MouseButtonRelease, {387, 619}, Qt::LeftButton, Qt::NoButton);
+        }
+        for (int i = 0; scene.contains("near") && i < 7; ++i) {
+            QWheelEvent in(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                           Qt::NoScrollPhase, false);
+            QApplication::sendEvent(vector, &in);
+        }
+    } else if (scene.startsWith("triad")) {
+        auto *triad = new CoordinateSystem;
+        view.reset(triad);
+        ready = [triad] { return triad->isGlReady(); };
+        triad->resize(160, 160);
+        if (scene.contains("turned")) {
+            triad->setRotationX(QVector3D(-70, 0, -70));
+            triad->setRotationY(QVector3D(0, 130, 130));
+        }
+    } else {
+        auto *plane = new PlaneGraph;
+        view.reset(plane);
+        ready = [plane] { return plane->isGlReady(); };
+        plane->resize(300, 400);
+        const int sensors = scene.contains("sixteen") ? 16 : 6;
+        plane->setSensorNum(sensors);
+        plane->setVectors(forces.mid(0, sensors));
+    }
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+    image = view->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    if (!ready())
+        SKIP_OR_FAIL_WITHOUT_GL(noContext);
+
+    const QString reference = QStringLiteral(TACTILON_VIEW_REFERENCES "/%1.png").arg(scene);
+    if (qEnvironmentVariableIntValue("TACTILON_UPDATE_REFERENCE") == 1) {
+        QVERIFY(image.save(reference));
+        return;
+    }
+    const QImage expected = QImage(reference).convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(image.size(), expected.size());
+    int differing = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor a = image.pixelColor(x, y), b = expected.pixelColor(x, y);
+            differing += qMax(qAbs(a.red() - b.red()), qMax(qAbs(a.green() - b.green()), qAbs(a.blue() - b.blue()))) > 24;
+        }
+    const int allowed = qMax(20, image.width() * image.height() / 2000);
+    if (differing > allowed)
+        image.save(QDir::temp().filePath(scene + "-actual.png"));
+    QVERIFY2(differing <= allowed, qPrintable(QStringLiteral("%1 pixels differ from %2 (at most %3; the frame is in %4)")
+                                                  .arg(differing).arg(reference).arg(allowed)
+                                                  .arg(QDir::temp().filePath(scene + "-actual.png"))));
 }
 
 QTEST_MAIN(TestViewRendering)
