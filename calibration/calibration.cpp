@@ -48,6 +48,8 @@ Calibration::Calibration(QWidget *parent)
 {
     ui->setupUi(this);
 
+    m_tickTimer.setParent(this);
+    m_tickTimer.setObjectName("tickTimer");
     m_tickTimer.setInterval(TickMs);
     connect(&m_tickTimer, &QTimer::timeout, this, [this] { ++m_tickCount; });
 

@@ -380,19 +380,18 @@ void TestCalibrationWindow::abortedAcquisitionEndsCheckingFirst()
 
     QList<QByteArray> sentAtWarning;
     bool buttonsDisabled = false;
-    bool dialogAsDesigned = false;
+    bool tickTimerStopped = false;
+    QString form;
     connect(m_dialogs, &ModalDialogHelper::recorded, this, [&](const DialogRecord &r) {
-        if (r.kind == "warning")
+        if (r.kind == "warning") {
             sentAtWarning = m_link->link->sentFrames();
+            auto *ticks = m_window->findChild<QTimer *>("tickTimer");
+            tickTimerStopped = ticks && !ticks->isActive();
+        }
         if (r.kind != "progress")
             return;
         buttonsDisabled = !button("btnRead")->isEnabled() && !button("btnWrite")->isEnabled();
-        auto *progress = m_window->findChild<QProgressDialog *>();
-        auto *cancel = progress ? progress->findChild<QPushButton *>() : nullptr;
-        dialogAsDesigned = progress && progress->windowModality() == Qt::WindowModal && progress->width() == 300
-                           && progress->minimumWidth() == 300 && progress->maximumWidth() == 300
-                           && progress->minimum() == 0 && progress->maximum() == 100 && cancel
-                           && cancel->text() == "取消";
+        form = progressForm(m_window->findChild<QProgressDialog *>());
         if (linkLost)
             QTimer::singleShot(150, this, [this] { m_link->link->setOpen(false); });
     });
@@ -403,7 +402,8 @@ void TestCalibrationWindow::abortedAcquisitionEndsCheckingFirst()
     QCOMPARE(m_dialogs->records(), (QList<DialogRecord>{acquisitionProgress, warning("校准数据获取失败")}));
     QCOMPARE(sentAtWarning, (QList<QByteArray>{hex("A50382012B"), hex("A50382002A")}));
     QVERIFY(buttonsDisabled);
-    QVERIFY(dialogAsDesigned);
+    QVERIFY(tickTimerStopped);
+    QCOMPARE(form, QString("window-modal, 300 wide, 0..100, 取消"));
     QVERIFY(button("btnRead")->isEnabled());
     QVERIFY(button("btnWrite")->isEnabled());
     QVERIFY(!m_window->findChild<QProgressDialog *>());

@@ -107,11 +107,15 @@ void TestDemarcateAcquisition::failedAcquisitionStopsCardBeforeWarning()
     else
         f.dialogs.cancelNextProgressAfter(100);
     QList<QByteArray> sentAtWarning;
+    QString form;
     connect(&f.dialogs, &ModalDialogHelper::recorded, this, [&](const DialogRecord &r) {
         if (r.kind == "warning")
             sentAtWarning = f.card.framesWith(0x82);
+        if (r.kind == "progress")
+            form = progressForm(f.window.findChild<QProgressDialog *>());
     });
     f.click(qPrintable(button));
+    QCOMPARE(form, QString("window-modal, 300 wide, 0..20, 取消"));
 
     QCOMPARE(f.dialogs.records().value(1), warning("提示", failure));
     QCOMPARE(sentAtWarning, (QList<QByteArray>{cardFrame(0x82, QByteArray(1, 1)), cardFrame(0x82, QByteArray(1, 2))}));

@@ -27,6 +27,20 @@ bool ModalDialogHelper::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
+QString progressForm(const QProgressDialog *dialog)
+{
+    if (!dialog)
+        return QStringLiteral("no dialog");
+    const auto *cancel = dialog->findChild<QAbstractButton *>();
+    const int width = dialog->minimumWidth() == dialog->maximumWidth() ? dialog->width() : -1;
+    return QStringLiteral("%1, %2 wide, %3..%4, %5")
+        .arg(dialog->windowModality() == Qt::WindowModal ? "window-modal" : "not window-modal")
+        .arg(width)
+        .arg(dialog->minimum())
+        .arg(dialog->maximum())
+        .arg(cancel ? cancel->text() : QStringLiteral("no cancel"));
+}
+
 static QString kindOf(QMessageBox *box)
 {
     switch (box->icon()) {

@@ -24,6 +24,10 @@ struct DialogRecord
 
 char *toString(const DialogRecord &r); // for QCOMPARE
 
+class QProgressDialog;
+// The form of a progress dialog as the user meets it, e.g. "window-modal, 300 wide, 0..20, 取消".
+QString progressForm(const QProgressDialog *dialog);
+
 // Polls for modal dialogs every 20 ms, records each once and answers it: message boxes with
 // the next queued button (OK, or No for a question, when nothing is queued), progress dialogs
 // by cancelling them when asked to.
