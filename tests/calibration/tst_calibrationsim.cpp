@@ -1,4 +1,5 @@
 #include "calibration.h"
+#include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "simloopbacklink.h"
 
@@ -34,17 +35,11 @@ QList<SimSample> cardBaseline(SimLoopbackLink *link)
 void TestCalibrationSim::readAcquireWriteReadBack()
 {
     ModalDialogHelper dialogs;
-    QThread thread;
-    auto *link = new SimLoopbackLink(7);
+    LinkThread<SimLoopbackLink> thread(7);
+    SimLoopbackLink *link = thread.link;
     link->card().setPressing(false); // source data then sits on the baseline, plus noise
     link->setOpen(true);
-    link->moveToThread(&thread);
-    connect(&thread, &QThread::finished, link, &QObject::deleteLater);
     thread.start();
-    auto stopThread = qScopeGuard([&thread] {
-        thread.quit();
-        thread.wait();
-    });
 
     Calibration window;
     window.setLink(link);

@@ -1,4 +1,5 @@
 #include "calibration.h"
+#include "linkthread.h"
 #include "checkboxdelegate.h"
 #include "fakelink.h"
 #include "modaldialoghelper.h"
@@ -36,25 +37,12 @@ const DialogRecord writeQuestion{"question", "提示", "确定写入吗?"};
 const DialogRecord acquisitionProgress{"progress", "校准", "正在获取校准数据..."};
 
 // The link runs on its own thread, as in the program: setChecking is called blocking-queued.
-struct LinkOnThread
+struct LinkOnThread : LinkThread<FakeLink>
 {
     LinkOnThread()
     {
-        link = new FakeLink;
         link->setOpen(true);
-        link->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
-        thread.start();
-    }
-    ~LinkOnThread()
-    {
-        thread.quit();
-        thread.wait();
-    }
-    // Card bytes arrive on the link thread, as the serial port delivers them.
-    void feed(const QByteArray &bytes)
-    {
-        QMetaObject::invokeMethod(link, [l = link, bytes] { l->feed(bytes); });
+        start();
     }
     // Every request of the given command is answered after a moment with the given frame.
     void answer(uint8_t cmd, const QByteArray &reply)
@@ -64,8 +52,6 @@ struct LinkOnThread
                 QTimer::singleShot(2, l, [l, reply] { l->feed(reply); });
         };
     }
-    QThread thread;
-    FakeLink *link;
 };
 
 QByteArray sourceFrame(const QList<Axit_t> &samples)

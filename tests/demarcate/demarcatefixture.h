@@ -2,6 +2,7 @@
 
 #include "demarcate.h"
 #include "fakelink.h"
+#include "linkthread.h"
 #include "modaldialoghelper.h"
 
 #include <QAbstractItemModel>
@@ -20,7 +21,7 @@
 // A FakeLink on its own thread, as the main window runs the link, with a scripted card behind
 // it: a status reply to every request (per command, -1 for none) and, while data type 1 is
 // selected, a source frame every 2 ms made by `stream` from the frame's index.
-class CardThread
+class CardThread : public LinkThread<FakeLink>
 {
 public:
     using Stream = std::function<QList<Axit_t>(int frame)>;
@@ -30,14 +31,7 @@ public:
         link->setOpen(true);
         link->setReplyTimeout(150);
         link->onSend = [this](FakeLink *l, const QByteArray &frame) { answer(l, frame); };
-        link->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
-        thread.start();
-    }
-    ~CardThread()
-    {
-        thread.quit();
-        thread.wait();
+        start();
     }
     void setStatus(uint8_t cmd, int status)
     {
@@ -49,11 +43,6 @@ public:
         QMutexLocker lock(&m_mutex);
         m_stream = std::move(stream);
     }
-    void feed(const QByteArray &bytes)
-    {
-        FakeLink *l = link;
-        QMetaObject::invokeMethod(l, [l, bytes] { l->feed(bytes); });
-    }
     QList<QByteArray> framesWith(uint8_t cmd) const
     {
         QList<QByteArray> found;
@@ -63,8 +52,6 @@ public:
         return found;
     }
 
-    FakeLink *link = new FakeLink;
-    QThread thread;
     std::atomic<int> replyDelayMs{1};
 
 private:

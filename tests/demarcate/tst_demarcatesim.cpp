@@ -1,4 +1,5 @@
 #include "demarcate.h"
+#include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "simloopbacklink.h"
 
@@ -23,7 +24,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QThread m_thread;
+    std::unique_ptr<LinkThread<SimLoopbackLink>> m_thread;
     SimLoopbackLink *m_link = nullptr;
 };
 
@@ -32,19 +33,17 @@ void TestDemarcateSim::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(m_dir.isValid());
     QDir::setCurrent(m_dir.path());
-    m_link = new SimLoopbackLink(7);
+    m_thread = std::make_unique<LinkThread<SimLoopbackLink>>(7);
+    m_link = m_thread->link;
     m_link->card().setSensorCount(4);
     m_link->card().setCorruption(0);
     m_link->setOpen(true);
-    m_link->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_link, &QObject::deleteLater);
-    m_thread.start();
+    m_thread->start();
 }
 
 void TestDemarcateSim::cleanupTestCase()
 {
-    m_thread.quit();
-    m_thread.wait();
+    m_thread.reset();
 }
 
 void TestDemarcateSim::singlePointAcquiredWrittenReadBackAndExported()

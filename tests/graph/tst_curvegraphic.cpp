@@ -1,4 +1,5 @@
 #include "coordinatesystem.h"
+#include "linkthread.h"
 #include "curvegraphic.h"
 #include "debugcapture.h"
 #include "fakelink.h"
@@ -487,10 +488,8 @@ void TestCurveGraphic::framesFromLinkThreadArriveBySignature()
     CurveGraphic w;
     w.setSensorNum(2);
     w.setDataMode(1);
-    QThread thread;
-    auto *link = new FakeLink;
-    link->moveToThread(&thread);
-    connect(&thread, &QThread::finished, link, &QObject::deleteLater);
+    LinkThread<FakeLink> thread;
+    FakeLink *link = thread.link;
     QVERIFY(connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint)), &w, SLOT(setItemData(QList<Axit_t>&,uint))));
     QVERIFY(connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint,uint)), &w,
                     SLOT(setItemData(QList<Axit_t>&,uint,uint))));
@@ -503,8 +502,6 @@ void TestCurveGraphic::framesFromLinkThreadArriveBySignature()
     QTRY_COMPARE(w.sampleCount(), 2.0);
     QCOMPARE(*w.series(0).y, (QList<double>{-2000, -2000}));
     QCOMPARE(*w.series(1).z, (QList<double>{6, 6}));
-    thread.quit();
-    thread.wait();
 }
 
 QTEST_MAIN(TestCurveGraphic)

@@ -1,4 +1,5 @@
 #include "debugcapture.h"
+#include "linkthread.h"
 #include "fakelink.h"
 #include "myserialport.h"
 #include "ptypair.h"
@@ -16,27 +17,13 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
-// The link on its own thread, as the main window runs it.
-struct LinkOnThread
+struct LinkOnThread : LinkThread<MySerialport>
 {
-    LinkOnThread()
-    {
-        link = new MySerialport;
-        link->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
-        thread.start();
-    }
-    ~LinkOnThread()
-    {
-        thread.quit();
-        thread.wait();
-    }
+    LinkOnThread() { start(); }
     void open(const QString &port, int baud)
     {
         QMetaObject::invokeMethod(link, "openPort", Q_ARG(QString, port), Q_ARG(int, baud));
     }
-    QThread thread;
-    MySerialport *link;
 };
 
 speed_t baudConstant(int baud)

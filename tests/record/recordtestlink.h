@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fakelink.h"
+#include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "recordwindow.h"
 
@@ -15,14 +16,13 @@
 
 // A FakeLink on its own thread playing the card for the record window: it answers the
 // clock sync (0x8D) and the data-type request (0x82) with the status the test chooses.
-class RecordTestLink
+class RecordTestLink : public LinkThread<FakeLink>
 {
 public:
     enum : int { NoAnswer = -1 };
 
     RecordTestLink()
     {
-        link = new FakeLink;
         link->setOpen(true);
         link->setReplyTimeout(150);
         link->onSend = [this](FakeLink *l, const QByteArray &frame) {
@@ -38,40 +38,15 @@ public:
             }
             l->feed(reply);
         };
-        link->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
-        thread.start();
-    }
-    ~RecordTestLink()
-    {
-        thread.quit();
-        thread.wait();
+        start();
     }
 
-    // Bytes from the card, handed to the codec on the link thread.
-    void feed(const QByteArray &bytes)
-    {
-        FakeLink *l = link;
-        QMetaObject::invokeMethod(l, [l, bytes] { l->feed(bytes); }, Qt::QueuedConnection);
-    }
     // Bytes the card sends right behind its sync reply, built from the synced time.
     void setAfterSyncReply(std::function<QByteArray(uint startTime)> bytes)
     {
         QMutexLocker lock(&mutex);
         afterSyncReply = std::move(bytes);
     }
-    // Returns once every frame fed so far has reached the GUI thread's receivers.
-    bool settle()
-    {
-        QObject here;
-        bool done = false;
-        FakeLink *l = link;
-        QMetaObject::invokeMethod(
-            l, [&here, &done] { QMetaObject::invokeMethod(&here, [&done] { done = true; }, Qt::QueuedConnection); },
-            Qt::QueuedConnection);
-        return QTest::qWaitFor([&done] { return done; }, 3000);
-    }
-
     QList<QByteArray> sentWithCode(uint8_t cmd) const
     {
         QList<QByteArray> out;
@@ -88,8 +63,6 @@ public:
                | uint(uint8_t(f.at(6)));
     }
 
-    FakeLink *link = nullptr;
-    QThread thread;
     std::atomic<int> syncStatus{0};
     std::atomic<int> typeStatus{0};
 

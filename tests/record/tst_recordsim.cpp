@@ -1,4 +1,5 @@
 #include "debugcapture.h"
+#include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "recordtestlink.h"
 #include "recordwindow.h"
@@ -26,13 +27,11 @@ void TestRecordSim::recordsEveryStampedFrameTheCardSent()
     QVERIFY(dir.isValid());
     QDir::setCurrent(dir.path());
 
-    QThread thread;
-    auto *link = new SimLoopbackLink(11);
+    LinkThread<SimLoopbackLink> thread(11);
+    SimLoopbackLink *link = thread.link;
     link->card().setSensorCount(16);
     link->setManualClock(true);
     link->setOpen(true);
-    link->moveToThread(&thread);
-    connect(&thread, &QThread::finished, link, &QObject::deleteLater);
     thread.start();
 
     QSignalSpy fre(link, &SlaveProtocol::sampleFreResult);
@@ -97,9 +96,6 @@ void TestRecordSim::recordsEveryStampedFrameTheCardSent()
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.readAll() == recordHeader(16) + expected);
-
-    thread.quit();
-    thread.wait();
 }
 
 QTEST_MAIN(TestRecordSim)

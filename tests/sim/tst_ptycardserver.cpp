@@ -1,4 +1,5 @@
 #include "fakelink.h"
+#include "linkthread.h"
 #include "myserialport.h"
 #include "ptycardserver.h"
 
@@ -17,13 +18,10 @@ namespace {
 
 // The link on its own thread, as the tool runs it. Its results reach the test thread queued and
 // are logged as short lines there, so nothing races with the link thread.
-struct LinkOnThread
+struct LinkOnThread : LinkThread<MySerialport>
 {
     LinkOnThread()
     {
-        link = new MySerialport;
-        link->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
         auto on = [this](auto signal, auto f) { QObject::connect(link, signal, &ctx, f); };
         on(&SlaveProtocol::sampleFreResult, [this](int o, int r, int p) { log << QString("fre %1 %2 %3").arg(o).arg(r).arg(p); });
         on(&SlaveProtocol::DataTypeSetResult, [this](int r, int id) { log << QString("type %1 %2").arg(r).arg(id); });
@@ -41,12 +39,7 @@ struct LinkOnThread
         on(&MySerialport::portLost, [this] { log << "lost"; });
         on(qOverload<QList<Axit_t> &, uint>(&SlaveProtocol::AxitReceive), [this](const QList<Axit_t> &, uint n) { frames.append(int(n)); });
         on(qOverload<QList<Axit_t> &, uint, uint>(&SlaveProtocol::AxitReceive), [this](const QList<Axit_t> &, uint, uint t) { stamps.append(t); });
-        thread.start();
-    }
-    ~LinkOnThread()
-    {
-        thread.quit();
-        thread.wait();
+        start();
     }
     template <typename F>
     void call(F f)
@@ -58,8 +51,6 @@ struct LinkOnThread
         call([l = link, port] { l->openPort(port, 921600); });
     }
 
-    QThread thread;
-    MySerialport *link;
     QObject ctx;
     QStringList log;
     QList<int> frames;

@@ -1,4 +1,5 @@
 #include "simloopbacklink.h"
+#include "linkthread.h"
 
 #include <QTest>
 #include <QThread>
@@ -14,15 +15,10 @@ private slots:
 
 void TestSimLoopbackLink::streamsAndAnswersOnItsThread()
 {
-    struct Thread : QThread
-    {
-        ~Thread() override { quit(); wait(); }
-    } thread;
-    auto *link = new SimLoopbackLink(5);
+    LinkThread<SimLoopbackLink> thread(5);
+    SimLoopbackLink *link = thread.link;
     link->card().setSensorCount(3);
     link->setOpen(true);
-    link->moveToThread(&thread);
-    connect(&thread, &QThread::finished, link, &QObject::deleteLater);
     QObject ctx;
     QList<int> frames, fre, types;
     connect(link, qOverload<QList<Axit_t> &, uint>(&SlaveProtocol::AxitReceive), &ctx,
