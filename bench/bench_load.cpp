@@ -7,6 +7,7 @@
 #include "planegraph.h"
 #include "vectorgraph.h"
 #include "mainwindow.h"
+#include "mycurvegraphic.h"
 #include "myserialport.h"
 
 #include <QAbstractButton>
@@ -71,6 +72,24 @@ void spin(int ms)
     loop.exec();
 }
 
+// Counts what the graph window asks of the display: every update request of the top-level
+// window is one composition of the whole window, and every paint of a child one redraw.
+class RepaintCounter : public QObject
+{
+public:
+    QMap<QString, long> counts;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::UpdateRequest)
+            ++counts["window compositions"];
+        else if (event->type() == QEvent::Paint)
+            ++counts[QString("paints of ") + watched->metaObject()->className() + " " + watched->objectName()];
+        return false;
+    }
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -130,6 +149,16 @@ int main(int argc, char *argv[])
     }
     spin(2000); // settle: window mapped, histories filling
 
+    RepaintCounter repaints;
+    w.graphWindow()->installEventFilter(&repaints);
+    for (QWidget *child : {static_cast<QWidget *>(w.graphWindow()->plot()), static_cast<QWidget *>(w.graphWindow()->vectorGraph()),
+                           static_cast<QWidget *>(w.graphWindow()->planeGraph()),
+                           static_cast<QWidget *>(w.graphWindow()->coordinateSystem())})
+        child->installEventFilter(&repaints);
+    if (options.contains("--all-paints"))
+        for (QWidget *child : w.graphWindow()->findChildren<QWidget *>())
+            child->installEventFilter(&repaints);
+
     const double frames0 = w.graphWindow()->sampleCount();
     const QMap<QString, double> threads0 = threadCpu();
     const double cpu0 = cpuSeconds();
@@ -145,6 +174,8 @@ int main(int argc, char *argv[])
     std::printf("  frames taken         %.0f (%.1f per second)\n", frames, frames / elapsed);
     std::printf("  CPU time             %.2f s = %.1f %% of one core\n", cpu, 100.0 * cpu / elapsed);
     std::printf("  peak memory (RSS)    %.1f MiB\n", peakRssKiB() / 1024.0);
+    for (auto it = repaints.counts.begin(); it != repaints.counts.end(); ++it)
+        std::printf("  %-30s %.1f per second\n", qPrintable(it.key()), it.value() / elapsed);
     const QMap<QString, double> threads = threadCpu();
     for (auto it = threads.begin(); it != threads.end(); ++it) {
         const double share = 100.0 * (it.value() - threads0.value(it.key())) / elapsed;
