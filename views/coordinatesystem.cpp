@@ -112,8 +112,17 @@ void CoordinateSystem::resizeGL(int w, int h)
         viewgl::setPerspective(this, w, h);
 }
 
+void CoordinateSystem::updateIfChanged()
+{
+    if (m_paintedSize != size() || m_paintedX != m_rotationX || m_paintedY != m_rotationY)
+        update();
+}
+
 void CoordinateSystem::paintGL()
 {
+    m_paintedX = m_rotationX;
+    m_paintedY = m_rotationY;
+    m_paintedSize = size();
     if (!m_glReady)
         return;
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -18,6 +18,9 @@ public:
     void setRotationX(const QVector3D &rotation) { m_rotationX = rotation; }
     void setRotationY(const QVector3D &rotation) { m_rotationY = rotation; }
 
+    // Repaints unless the frame on screen already shows the recorded rotation.
+    void updateIfChanged();
+
     QVector3D rotationX() const { return m_rotationX; }
     QVector3D rotationY() const { return m_rotationY; }
     bool isGlReady() const { return m_glReady; }
@@ -32,6 +35,9 @@ private:
 
     QVector3D m_rotationX{30, 0, 30};
     QVector3D m_rotationY{0, 30, 30};
+    // What the frame on screen was drawn for; a size of -1 until the first frame.
+    QVector3D m_paintedX, m_paintedY;
+    QSize m_paintedSize{-1, -1};
     bool m_glReady = false;
 };
 

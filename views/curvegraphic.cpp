@@ -36,6 +36,30 @@ QStandardItem *tableItem(int value)
     return item;
 }
 
+// Brings a curve's data to the sensor's history. Keys only ever grow, so the points that left
+// the history are cut from the front and the new ones appended, instead of copying all 1000
+// points of every curve each tick.
+void followHistory(QCPGraph *graph, const QList<double> &keys, const QList<double> &values)
+{
+    QCPGraphDataContainer &data = *graph->data();
+    if (keys.isEmpty()) {
+        data.clear();
+        return;
+    }
+    data.removeBefore(keys.first());
+    const double last = data.isEmpty() ? -std::numeric_limits<double>::infinity() : (data.constEnd() - 1)->key;
+    qsizetype from = keys.size();
+    while (from > 0 && keys.at(from - 1) > last)
+        --from;
+    // What is left must be the history's head; anything else (never expected) is rebuilt.
+    if (data.size() != from || (from > 0 && data.constBegin()->key != keys.first())) {
+        graph->setData(keys, values, true);
+        return;
+    }
+    for (qsizetype i = from; i < keys.size(); ++i)
+        data.add(QCPGraphData(keys.at(i), values.at(i)));
+}
+
 } // namespace
 
 void CurveGraphic::setTableValue(int row, int column, int value)
@@ -122,6 +146,8 @@ void CurveGraphic::setupPlot()
     m_refreshTimer = std::make_unique<QTimer>();
     m_refreshTimer->setInterval(30);
     connect(m_refreshTimer.get(), &QTimer::timeout, this, &CurveGraphic::refreshPlot);
+    ui->vectorGraph->setTickSource(m_refreshTimer.get());
+    ui->planeGraph->setTickSource(m_refreshTimer.get());
 
     // Debian's QCustomPlot is built without its OpenGL path and falls back to raster drawing.
     plot->setOpenGl(true, 16);
@@ -130,6 +156,9 @@ void CurveGraphic::setupPlot()
     // about 30 ms a tick; segment by segment, with square caps covering the joins, they look
     // the same and take a few.
     plot->setPlottingHint(QCP::phFastPolylines, true);
+    // A replot repaints at once by default, in a composition of the window of its own; the
+    // table and the views then need another. Queued, the three go out together every tick.
+    plot->setPlottingHint(QCP::phImmediateRefresh, false);
     plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
 
     plot->yAxis->setRangeUpper(plot->yMax);
@@ -207,12 +236,11 @@ void CurveGraphic::refreshPlot()
     }
 
     MyCurveGraphic *plot = ui->graphic;
-    // Keys only ever grow, so QCustomPlot can skip sorting the whole history every tick.
     for (uint s = 0; s < m_sensorNum; ++s) {
         const SensorSeries &series = m_series[s];
-        plot->graph(int(3 * s))->setData(*series.key, *series.x, true);
-        plot->graph(int(3 * s + 1))->setData(*series.key, *series.y, true);
-        plot->graph(int(3 * s + 2))->setData(*series.key, *series.z, true);
+        followHistory(plot->graph(int(3 * s)), *series.key, *series.x);
+        followHistory(plot->graph(int(3 * s + 1)), *series.key, *series.y);
+        followHistory(plot->graph(int(3 * s + 2)), *series.key, *series.z);
     }
 
     const QCPRange span = plot->xAxis->range();

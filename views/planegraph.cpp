@@ -29,15 +29,40 @@ void PlaneGraph::setSensorNum(int n)
 
 void PlaneGraph::setRunning(bool running)
 {
-    if (running)
+    m_running = running;
+    if (m_ticks) {
+        if (running)
+            connect(m_ticks, &QTimer::timeout, this, &PlaneGraph::UpdateSlots, Qt::UniqueConnection);
+        else
+            disconnect(m_ticks, &QTimer::timeout, this, &PlaneGraph::UpdateSlots);
+    } else if (running) {
         m_updateTimer->start(30);
-    else
+    } else {
         m_updateTimer->stop();
+    }
+}
+
+void PlaneGraph::setTickSource(QTimer *ticks)
+{
+    const bool running = m_running;
+    setRunning(false);
+    m_ticks = ticks;
+    setRunning(running);
+}
+
+QList<QRgb> PlaneGraph::cellTints() const
+{
+    QList<QRgb> tints;
+    const qsizetype cells = planeCellCorners(m_sensorNum, int(m_vectors.size()), m_cell, m_plane).size();
+    for (qsizetype i = 0; i < cells; ++i)
+        tints.append(forceColour(m_vectors[i]).rgb());
+    return tints;
 }
 
 void PlaneGraph::UpdateSlots()
 {
-    update();
+    if (m_paintedSensorNum != m_sensorNum || m_paintedSize != size() || m_paintedTints != cellTints())
+        update();
 }
 
 void PlaneGraph::initializeGL()
@@ -53,6 +78,9 @@ void PlaneGraph::resizeGL(int w, int h)
 
 void PlaneGraph::paintGL()
 {
+    m_paintedSensorNum = m_sensorNum;
+    m_paintedSize = size();
+    m_paintedTints = cellTints();
     if (!m_glReady)
         return;
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);

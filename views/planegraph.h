@@ -5,6 +5,7 @@
 #include <QList>
 #include <QOpenGLFunctions_4_5_Core>
 #include <QOpenGLWidget>
+#include <QPointer>
 #include <QTimer>
 #include <QVector3D>
 
@@ -20,8 +21,10 @@ public:
     // Selects the cell layout; no repaint is requested.
     void setSensorNum(int n);
     void setVectors(const QList<QVector3D> &vectors) { m_vectors = vectors; }
-    // Repaints every 30 ms while running.
+    // While running, looks every 30 ms whether a cell changed its tint, and repaints only then.
     void setRunning(bool running);
+    // As VectorGraph::setTickSource.
+    void setTickSource(QTimer *ticks);
 
     int sensorNum() const { return m_sensorNum; }
     QList<QVector3D> vectors() const { return m_vectors; }
@@ -29,8 +32,8 @@ public:
     float cellWidth() const { return m_cell.width; }
     float cellHeight() const { return m_cell.height; }
     PlaneGeometry plane() const { return m_plane; }
-    bool isRunning() const { return m_updateTimer->isActive(); }
-    const QTimer *updateTimer() const { return m_updateTimer; }
+    bool isRunning() const { return m_running; }
+    const QTimer *updateTimer() const { return m_ticks ? m_ticks.data() : m_updateTimer; }
     bool isGlReady() const { return m_glReady; }
 
 public slots:
@@ -42,11 +45,19 @@ protected:
     void paintGL() override;
 
 private:
+    // The tint of every drawn cell, the layout and the size: all a frame depends on.
+    QList<QRgb> cellTints() const;
+
     int m_sensorNum = 1;
     QList<QVector3D> m_vectors;
     int m_cameraDistance = -15;
     PlaneGeometry m_plane;
     CellSize m_cell;
     QTimer *m_updateTimer;
+    QPointer<QTimer> m_ticks;
+    bool m_running = false;
+    QList<QRgb> m_paintedTints;
+    int m_paintedSensorNum = -1;
+    QSize m_paintedSize;
     bool m_glReady = false;
 };

@@ -34,17 +34,48 @@ void VectorGraph::setCoordinateSystem(CoordinateSystem *overlay)
 
 void VectorGraph::setRunning(bool running)
 {
-    if (running)
+    m_running = running;
+    if (m_ticks) {
+        if (running)
+            connect(m_ticks, &QTimer::timeout, this, &VectorGraph::UpdateSlots, Qt::UniqueConnection);
+        else
+            disconnect(m_ticks, &QTimer::timeout, this, &VectorGraph::UpdateSlots);
+    } else if (running) {
         m_updateTimer->start(30);
-    else
+    } else {
         m_updateTimer->stop();
+    }
 }
 
+void VectorGraph::setTickSource(QTimer *ticks)
+{
+    const bool running = m_running;
+    setRunning(false);
+    m_ticks = ticks;
+    setRunning(running);
+}
+
+VectorGraph::Scene VectorGraph::scene() const
+{
+    Scene s;
+    s.sensorNum = m_sensorNum;
+    for (const QVector3D &v : m_vectors)
+        s.arrows.append(displayVector(v));
+    s.cameraDistance = m_cameraDistance;
+    s.pan = m_pan;
+    s.rotationX = m_rotationX;
+    s.rotationY = m_rotationY;
+    s.size = size();
+    return s;
+}
+
+// A stream at rest changes nothing on screen, and the window need not be composed for it.
 void VectorGraph::UpdateSlots()
 {
-    update();
+    if (!(scene() == m_painted))
+        update();
     if (m_overlay)
-        m_overlay->update();
+        m_overlay->updateIfChanged();
 }
 
 // The base handlers leave the events ignored; accepting them keeps the parent from acting too.
@@ -135,9 +166,8 @@ void VectorGraph::paintGL()
     glTranslatef(0.0f, 0.0f, float(m_cameraDistance));
     viewgl::rotate(m_rotationX, m_rotationY);
 
-    m_displayVectors.clear();
-    for (const QVector3D &v : std::as_const(m_vectors))
-        m_displayVectors.append(displayVector(v));
+    m_painted = scene();
+    m_displayVectors = m_painted.arrows;
 
     const QList<SensorBox> boxes = sensorBoxes(m_sensorNum, m_box);
     for (int i = 0; i < boxes.size(); ++i)

@@ -27,8 +27,12 @@ public:
     // The layout follows in the next paint.
     void setSensorNum(int n) { m_sensorNum = n; }
     void setVectors(const QList<QVector3D> &vectors) { m_vectors = vectors; }
-    // Repaints this view and the overlay every 30 ms while running.
+    // While running, looks every 30 ms whether this view or the overlay would draw anything
+    // new, and repaints only then.
     void setRunning(bool running);
+    // Takes those looks on the given timer's ticks instead of the view's own timer, so that a
+    // window holding several views composes them once per tick. Not owned; null: own timer.
+    void setTickSource(QTimer *ticks);
 
     CoordinateSystem *coordinateSystem() const { return m_overlay; }
     int sensorNum() const { return m_sensorNum; }
@@ -39,8 +43,8 @@ public:
     QVector3D rotationX() const { return m_rotationX; }
     QVector3D rotationY() const { return m_rotationY; }
     BoxSize boxSize() const { return m_box; }
-    bool isRunning() const { return m_updateTimer->isActive(); }
-    const QTimer *updateTimer() const { return m_updateTimer; }
+    bool isRunning() const { return m_running; }
+    const QTimer *updateTimer() const { return m_ticks ? m_ticks.data() : m_updateTimer; }
     bool isGlReady() const { return m_glReady; }
 
 public slots:
@@ -57,6 +61,21 @@ protected:
     void paintGL() override;
 
 private:
+    // Everything a frame of this view depends on; a frame equal to the one on screen is not drawn.
+    struct Scene
+    {
+        int sensorNum = -1;
+        QList<QVector3D> arrows;
+        int cameraDistance = 0;
+        QVector3D pan, rotationX, rotationY;
+        QSize size;
+        bool operator==(const Scene &o) const
+        {
+            return sensorNum == o.sensorNum && arrows == o.arrows && cameraDistance == o.cameraDistance
+                   && pan == o.pan && rotationX == o.rotationX && rotationY == o.rotationY && size == o.size;
+        }
+    };
+    Scene scene() const;
     void placeOverlay();
     void drawSensor(const QVector3D &corner, const QColor &colour, int index);
     void drawBox(const QVector3D &corner, const QColor &colour);
@@ -72,6 +91,9 @@ private:
     QList<QVector3D> m_vectors;
     QList<QVector3D> m_displayVectors;
     QTimer *m_updateTimer;
+    QPointer<QTimer> m_ticks;
+    bool m_running = false;
+    Scene m_painted;
     QPointer<CoordinateSystem> m_overlay;
     bool m_glReady = false;
 };

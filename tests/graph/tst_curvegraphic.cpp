@@ -316,6 +316,26 @@ void TestCurveGraphic::refreshFillsTableAnchorsAndKeepsZoom()
     feed(w, 2, 0, 2);
     w.refreshPlot();
     QCOMPARE(plot->xAxis->range(), QCPRange(0, 10));
+
+    // Across the history's limit, refreshed now and then, each curve holds the history exactly.
+    w.setStopped(false);
+    for (int n = 0; n < 1300; ++n) {
+        feed(w, 2, 1000 + n, n % 97 == 0 ? 1 : 2); // sensor 1 misses a frame now and then
+        if (n % 7 == 0 || n % 400 == 0)
+            w.refreshPlot();
+    }
+    w.refreshPlot();
+    for (int g : {0, 4, 5}) {
+        const SensorSeries &series = w.series(g / 3);
+        const QList<double> &values = g % 3 == 0 ? *series.x : g % 3 == 1 ? *series.y : *series.z;
+        QList<double> keys, shown;
+        for (auto it = plot->graph(g)->data()->constBegin(); it != plot->graph(g)->data()->constEnd(); ++it) {
+            keys << it->key;
+            shown << it->value;
+        }
+        QCOMPARE(keys, *series.key);
+        QCOMPARE(shown, values);
+    }
 }
 
 // Counts the paint events a widget gets.

@@ -98,7 +98,7 @@ private slots:
     void triadIsCentredAndFollowsRotation_data();
     void triadIsCentredAndFollowsRotation();
     void overlayStaysInBottomLeftCorner();
-    void runningViewsRepaintEvery30msUntilStopped();
+    void runningViewsRepaintWhatChangedUntilStopped();
     void viewsLookAsTheirReferenceImages_data();
     void viewsLookAsTheirReferenceImages();
 };
@@ -288,7 +288,7 @@ void TestViewRendering::overlayStaysInBottomLeftCorner()
     QTRY_COMPARE(overlay->geometry(), QRect(0, 260, 100, 100));
 }
 
-void TestViewRendering::runningViewsRepaintEvery30msUntilStopped()
+void TestViewRendering::runningViewsRepaintWhatChangedUntilStopped()
 {
     QWidget window;
     window.resize(700, 400);
@@ -299,6 +299,8 @@ void TestViewRendering::runningViewsRepaintEvery30msUntilStopped()
     vector->setCoordinateSystem(overlay);
     auto *plane = new PlaneGraph(&window);
     plane->setGeometry(400, 0, 300, 400);
+    vector->setSensorNum(6);
+    plane->setSensorNum(6);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     vector->grabFramebuffer();
@@ -308,26 +310,55 @@ void TestViewRendering::runningViewsRepaintEvery30msUntilStopped()
     QSignalSpy vectorFrames(vector, &QOpenGLWidget::frameSwapped);
     QSignalSpy overlayFrames(overlay, &QOpenGLWidget::frameSwapped);
     QSignalSpy planeFrames(plane, &QOpenGLWidget::frameSwapped);
+    auto frames = [&] { return QList<qsizetype>{vectorFrames.count(), overlayFrames.count(), planeFrames.count()}; };
+    // Frames already requested may still arrive under load; waits until nothing more comes.
+    auto settled = [&] {
+        QList<qsizetype> last;
+        for (int i = 0; i < 30 && last != frames(); ++i) {
+            last = frames();
+            QTest::qWait(150);
+        }
+        return last == frames() ? last : QList<qsizetype>();
+    };
     vector->setRunning(true);
     plane->setRunning(true);
     QVERIFY(vector->isRunning() && plane->isRunning());
     QCOMPARE(vector->updateTimer()->interval(), 30);
     QCOMPARE(plane->updateTimer()->interval(), 30);
-    QTRY_VERIFY(vectorFrames.count() >= 3 && overlayFrames.count() >= 3 && planeFrames.count() >= 3);
+
+    // Nothing changes on screen: after the frames already due, the views stay still.
+    const QList<qsizetype> idle = settled();
+    QVERIFY(!idle.isEmpty());
+    QTest::qWait(200);
+    QCOMPARE(frames(), idle);
+
+    // A force that shows: the vector view and the plane view draw it.
+    QList<QVector3D> pressed(6);
+    pressed[2] = QVector3D(0, 0, 1);
+    vector->setVectors(pressed);
+    plane->setVectors(pressed);
+    QTRY_VERIFY(vectorFrames.count() > idle[0] && planeFrames.count() > idle[2]);
+    const QList<qsizetype> afterPress = settled();
+    // A change too small to show anywhere draws nothing.
+    pressed[4] = QVector3D(0.001f, 0, 0);
+    vector->setVectors(pressed);
+    plane->setVectors(pressed);
+    QTest::qWait(200);
+    QCOMPARE(frames(), afterPress);
+    // A turned triad is drawn again.
+    overlay->setRotationX(QVector3D(50, 0, 50));
+    QTRY_VERIFY(overlayFrames.count() > afterPress[1]);
 
     vector->setRunning(false);
     plane->setRunning(false);
     QVERIFY(!vector->isRunning() && !plane->isRunning());
-    // Frames already requested may still arrive under load; then the views stay still.
-    auto frames = [&] { return vectorFrames.count() + overlayFrames.count() + planeFrames.count(); };
-    int settled = -1;
-    for (int i = 0; i < 20 && settled != frames(); ++i) {
-        settled = frames();
-        QTest::qWait(100);
-    }
-    QCOMPARE(frames(), settled);
+    const QList<qsizetype> stopped = settled();
+    pressed[0] = QVector3D(1, 1, 1);
+    vector->setVectors(pressed);
+    plane->setVectors(pressed);
+    overlay->setRotationX(QVector3D(70, 0, 70));
     QTest::qWait(200);
-    QCOMPARE(frames(), settled);
+    QCOMPARE(frames(), stopped);
 }
 
 void TestViewRendering::viewsLookAsTheirReferenceImages_data()
