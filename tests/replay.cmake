@@ -1,0 +1,1 @@
+tactilon_test(tst_replaycsv SOURCES replay/tst_replaycsv.cpp LIBS tactilon_replaycsv)
