@@ -151,10 +151,14 @@ const QByteArray &fullHeader()
 
 int headerSensors(QByteArrayView content)
 {
-    for (int n = 0; n <= 16; ++n)
-        if (content.size() == recordHeader(n).size() - 1)
-            return fullHeader().startsWith(content) ? n : -1;
-    return -1;
+    static const QList<qsizetype> lengths = [] {
+        QList<qsizetype> l;
+        for (int n = 0; n <= 16; ++n)
+            l.append(recordHeader(n).size() - 1);
+        return l;
+    }();
+    const qsizetype n = lengths.indexOf(content.size());
+    return n >= 0 && fullHeader().startsWith(content) ? int(n) : -1;
 }
 
 } // namespace
@@ -186,20 +190,24 @@ qsizetype ReplayTable::rowAtMs(uint ms) const
 
 qsizetype ReplayTable::memoryBytes() const
 {
-    return qsizetype(m_ms.capacity() * sizeof(uint32_t) + m_firstTriple.capacity() * sizeof(uint32_t)
-                     + m_blocks.capacity() * sizeof(m_blocks[0]) + m_blocks.size() * BlockTriples * sizeof(Axit_t));
+    size_t bytes = m_ms.capacity() * sizeof(uint32_t) + m_firstTriple.capacity() * sizeof(uint32_t)
+                   + m_blocks.capacity() * sizeof(m_blocks[0]);
+    for (const std::vector<Axit_t> &block : m_blocks)
+        bytes += block.capacity() * sizeof(Axit_t);
+    return qsizetype(bytes);
 }
 
 void ReplayTable::appendRow(uint ms, const Axit_t *triples, int count)
 {
-    size_t next = m_firstTriple.back();
-    for (int i = 0; i < count; ++i, ++next) {
-        if (next / BlockTriples >= m_blocks.size())
-            m_blocks.push_back(std::make_unique<Axit_t[]>(BlockTriples));
-        m_blocks[next / BlockTriples][next % BlockTriples] = triples[i];
+    for (int i = 0; i < count; ++i) {
+        if (m_blocks.empty() || m_blocks.back().size() == BlockTriples) {
+            m_blocks.emplace_back();
+            m_blocks.back().reserve(BlockTriples);
+        }
+        m_blocks.back().push_back(triples[i]);
     }
     m_ms.push_back(ms);
-    m_firstTriple.push_back(uint32_t(next));
+    m_firstTriple.push_back(m_firstTriple.back() + uint32_t(count));
 }
 
 QString replayErrorText(const ReplayLoad &load)

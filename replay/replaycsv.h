@@ -43,7 +43,8 @@ private:
     std::vector<uint32_t> m_ms;
     // Index of each row's first triple, plus one entry past the last row.
     std::vector<uint32_t> m_firstTriple{0};
-    std::vector<std::unique_ptr<Axit_t[]>> m_blocks;
+    // Each block reserved whole at once; only what is used of it is touched.
+    std::vector<std::vector<Axit_t>> m_blocks;
 };
 
 enum class ReplayStatus { Ok, CannotRead, BadLine, NoRows, Cancelled };
