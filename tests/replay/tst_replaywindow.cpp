@@ -320,6 +320,16 @@ void TestReplayWindow::speedChangeWhilePlayingRescalesWhatIsLeft()
     QCOMPARE(bench.graph.sampleCount(), 7.0);
     QVERIFY(clock.step());
     QCOMPARE(clock.now, t0 + 60000 + 40000);
+
+    // At 8x a wake-up 100 ms late finds 80 rows due: all of them reach the graph, in order.
+    QTest::keyClick(speed, Qt::Key_End);
+    QCOMPARE(speed->currentText(), QString("8x"));
+    clock.now += 100000;
+    clock.wake();
+    QCOMPARE(bench.graph.sampleCount(), 8.0 + 80);
+    const QList<double> &x = *bench.graph.series(0).x;
+    for (int i = 0; i <= 87; ++i)
+        QCOMPARE(x.at(i), double(curveSample(rowSample(i, 0), 0).value.x));
 }
 
 void TestReplayWindow::badFileIsReportedAndNothingPlays_data()
