@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         appendRecordRow(row, table.timeOfDayAt(i), start, frame);
         const QByteArray line = withoutCr(lines.at(i + 1)) + '\n';
         if (row != line)
-            failWith("accepted a row the export would not write it so", line.left(400) + "\nwritten:\n" + row);
+            failWith("accepted a row the export writes otherwise", line.left(400) + "\nwritten:\n" + row);
     }
     if (table.rowAtMs(table.msAt(table.rowCount() - 1)) != table.rowCount() - 1)
         failWith("the last row is not found at its time");
