@@ -146,6 +146,9 @@ ReplayLoad ReplayWindow::loadWithProgress(const QString &path, qint64 size, QWid
     connect(m_loader, &QThread::finished, &loop, &QEventLoop::quit);
     QTimer tick;
     connect(&tick, &QTimer::timeout, progress, [progress, job, size] {
+        // cancel() called on the dialog (as the main window does when it closes) emits nothing.
+        if (progress->wasCanceled())
+            job->cancel = true;
         progress->setValue(int(std::min<qint64>(999, job->done * 1000 / std::max<qint64>(size, 1))));
     });
     progress->setValue(0);
