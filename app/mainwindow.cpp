@@ -6,6 +6,7 @@
 #include "demarcate.h"
 #include "myserialport.h"
 #include "recordwindow.h"
+#include "replaywindow.h"
 
 #include <QCloseEvent>
 #include <QDebug>
@@ -50,6 +51,7 @@ MainWindow::MainWindow(QWidget *parent)
     demarcate = new Demarcate;
     calibration = new Calibration;
     recordWindow = new RecordWindow;
+    replayWindow = new ReplayWindow(curveGraphic);
 
     link = new MySerialport;
     linkThread = new QThread;
@@ -156,6 +158,8 @@ void MainWindow::shutdown()
     scanTimer = nullptr;
     delete infoTypeTimer;
     infoTypeTimer = nullptr;
+    delete replayWindow; // it feeds the graph window
+    replayWindow = nullptr;
     if (curveGraphic) {
         curveGraphic->close(); // stops its refresh and the views' timers
         delete curveGraphic;
@@ -189,6 +193,9 @@ void MainWindow::on_btnSerialOpen_clicked()
         QMessageBox::critical(this, "错误信息", "没有检测到串口");
         return;
     }
+    // Live frames must not mix with replayed ones: opening ends the replay.
+    if (replayWindow && link && !link->isPortOpen())
+        replayWindow->close();
     const int row = qBound(0, portIndex, ui->SerialPortSelect->count() - 1);
     emit serialOpen(ui->SerialPortSelect->itemText(row), baudRates.value(bandIndex, baudRates.first()));
 }
@@ -344,4 +351,16 @@ void MainWindow::on_pushRecord_clicked()
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     showToolWindow(recordWindow, (screen.width() - recordWindow->width()) / 2, 50, "记录");
+}
+
+void MainWindow::on_actReplay_triggered()
+{
+    if (link && link->isPortOpen()) {
+        QMessageBox::information(this, "提示", "请先关闭通信接口");
+        return;
+    }
+    if (!replayWindow || !replayWindow->chooseAndOpen(this) || !curveGraphic)
+        return;
+    showToolWindow(curveGraphic, 0, 0, "Graph");
+    showToolWindow(replayWindow, 0, curveGraphic->frameGeometry().bottom() + 1, "回放");
 }

@@ -10,6 +10,7 @@ class MySerialport;
 class QThread;
 class QTimer;
 class RecordWindow;
+class ReplayWindow;
 
 namespace Ui {
 class MainWindow;
@@ -32,6 +33,7 @@ public:
     Demarcate *demarcateWindow() const { return demarcate; }
     Calibration *calibrationWindow() const { return calibration; }
     RecordWindow *recordingWindow() const { return recordWindow; }
+    ReplayWindow *replayingWindow() const { return replayWindow; }
 
     static const QStringList baudTable;
     static const QList<int> baudRates;
@@ -61,6 +63,7 @@ private slots:
     void on_actDemarcate_clicked();
     void on_btnCalibration_clicked();
     void on_pushRecord_clicked();
+    void on_actReplay_triggered();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -88,6 +91,7 @@ private:
     RecordWindow *recordWindow = nullptr;
     // From the moment a close goes ahead: focus leaving a field then finishes nothing.
     bool closing = false;
+    ReplayWindow *replayWindow = nullptr;
 };
 
 // Serial port names to offer: the system's ports, preceded by the existing paths listed in

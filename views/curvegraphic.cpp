@@ -203,7 +203,7 @@ void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num)
             s.z->removeFirst();
             s.key->removeFirst();
         }
-        const CurveSample sample = curveSample(axit.at(i), m_dataMode);
+        const CurveSample sample = curveSample(axit.at(i), m_replaying ? 0 : m_dataMode);
         s.x->append(sample.value.x);
         s.y->append(sample.value.y);
         s.z->append(sample.value.z);
@@ -224,7 +224,7 @@ void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num, uint timeStamp)
 
 void CurveGraphic::refreshPlot()
 {
-    if (m_stopped)
+    if (m_stopped && !m_replaying)
         return;
 
     const qsizetype rows = std::min(m_latestFrame.size(), qsizetype(m_sensorNum));

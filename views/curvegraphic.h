@@ -56,12 +56,16 @@ public:
     void setStopped(bool stopped) { m_stopped = stopped; }
     // 0: demarcated data, converted; any other value: source data as received.
     void setDataMode(int type) { m_dataMode = type; }
+    // Frames come from a recording: they hold demarcated values whatever the card was last
+    // set to, and they are drawn although the link is closed.
+    void setReplaying(bool replaying) { m_replaying = replaying; }
     void setSensorChecked(int sensorIndex, bool checked);
     void setIntDialog(IntDialog dialog) { m_intDialog = std::move(dialog); }
 
     uint sensorNum() const { return m_sensorNum; }
     int dataMode() const { return m_dataMode; }
     bool isStopped() const { return m_stopped; }
+    bool isReplaying() const { return m_replaying; }
     double sampleCount() const { return m_sampleCount; }
     const SensorSeries &series(int sensor) const { return m_series[sensor]; }
     const QList<Axit_t> &latestFrame() const { return m_latestFrame; }
@@ -107,5 +111,6 @@ private:
     int m_dataMode = 0;
     bool m_stopped = true;
     bool m_splitShown = false;
+    bool m_replaying = false;
     IntDialog m_intDialog;
 };

@@ -7,6 +7,7 @@
 #include "myserialport.h"
 #include "ptycardserver.h"
 #include "recordwindow.h"
+#include "tooloncard.h"
 #include "userinput.h"
 
 #include <QAbstractItemView>
@@ -50,29 +51,6 @@ void click(MainWindow &w, const char *button)
 {
     QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
 }
-
-// The tool with the simulated card's pseudo-terminal listed as its first port.
-struct ToolOnCard
-{
-    ToolOnCard()
-    {
-        server.card().setSensorCount(6);
-        if (!server.start())
-            qFatal("no pseudo-terminal");
-        qputenv("TACTILON_EXTRA_PORTS", server.slavePath().toLocal8Bit());
-        window.reset(new MainWindow);
-        window->show();
-    }
-    bool open()
-    {
-        auto *ports = child<QComboBox>(*window, "SerialPortSelect");
-        ports->setCurrentIndex(ports->findText(server.slavePath()));
-        click(*window, "btnSerialOpen");
-        return QTest::qWaitFor([this] { return window->deviceLink()->isPortOpen(); }, 3000);
-    }
-    PtyCardServer server{7};
-    std::unique_ptr<MainWindow> window;
-};
 
 } // namespace
 

@@ -1,0 +1,477 @@
+#include "curvegraphic.h"
+#include "curvemath.h"
+#include "modaldialoghelper.h"
+#include "recordformat.h"
+#include "recordtestlink.h"
+#include "recordwindow.h"
+#include "replayplayer.h"
+#include "replaywindow.h"
+#include "tooloncard.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QSettings>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QScopeGuard>
+#include <QTest>
+
+namespace {
+
+// Time stands still until the test moves it to the next wake-up the player asked for.
+class HandClock : public ReplayClock
+{
+public:
+    qint64 nowUs() override { return now; }
+    void wakeAt(qint64 us) override { pending = us; }
+    void cancelWake() override { pending = -1; }
+    // Moves to the wake-up asked for and wakes the player; false when none is pending.
+    bool step()
+    {
+        if (pending < 0)
+            return false;
+        now = std::max(now, pending);
+        pending = -1;
+        wake();
+        return true;
+    }
+    qint64 now = 1000000;
+    qint64 pending = -1;
+};
+
+HandClock *handClock(ReplayWindow &w)
+{
+    auto clock = std::make_unique<HandClock>();
+    HandClock *raw = clock.get();
+    w.player()->setClock(std::move(clock));
+    return raw;
+}
+
+template <typename T>
+T *child(QWidget &w, const char *name)
+{
+    T *c = w.findChild<T *>(name);
+    if (!c)
+        qFatal("no widget %s", name);
+    return c;
+}
+
+void click(QWidget &w, const char *button)
+{
+    QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
+}
+
+// Values of row i for sensor s, distinct for every row and sensor.
+Axit_t rowSample(int i, int s)
+{
+    return Axit_t{int16_t(100 * i + s), int16_t(-50 * i - s), int16_t(7 * i + 3 * s)};
+}
+
+// A recording with a row every `gap` ms, written by the record window's row formatter.
+QString writeRecording(const QString &path, int rowCount, int sensors, uint gap)
+{
+    const uint start = timeOfDayMs(9, 5, 7, 42);
+    QByteArray text = recordHeader(sensors);
+    for (int i = 0; i < rowCount; ++i) {
+        QList<Axit_t> samples;
+        for (int s = 0; s < sensors; ++s)
+            samples.append(rowSample(i, s));
+        appendRecordRow(text, start + uint(i) * gap, start, samples);
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QString tableText(CurveGraphic &g, int row, int column)
+{
+    QStandardItem *item = g.tableModel()->item(row, column);
+    return item ? item->text() : QString();
+}
+
+QString converted(const Axit_t &raw)
+{
+    const Axit_t v = curveSample(raw, 0).value;
+    return QString("%1 %2 %3").arg(v.x).arg(v.y).arg(v.z);
+}
+
+QString tableRow(CurveGraphic &g, int row)
+{
+    return tableText(g, row, 1) + " " + tableText(g, row, 2) + " " + tableText(g, row, 3);
+}
+
+// The graph window and a replay window on it, with a recording of 2 sensors every 10 ms.
+struct ReplayBench
+{
+    explicit ReplayBench(int rows = 200)
+    {
+        graph.setSensorNum(2);
+        graph.show();
+        file = writeRecording(dir.filePath("rec.csv"), rows, 2, 10);
+        if (!window.openFile(file, nullptr))
+            qFatal("recording not read");
+        window.show();
+        clock = handClock(window);
+    }
+    QTemporaryDir dir;
+    CurveGraphic graph;
+    ReplayWindow window{&graph, nullptr, dir.filePath("Recordconfig.ini")};
+    QString file;
+    HandClock *clock = nullptr;
+};
+
+} // namespace
+
+class TestReplayWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void replaysAnExportFrameForFrameOnItsSchedule();
+    void seekWhilePausedShowsTheFrameAtOnce();
+    void rewindPlaysFromTheFirstRow();
+    void speedChangeWhilePlayingRescalesWhatIsLeft();
+    void badFileIsReportedAndNothingPlays_data();
+    void badFileIsReportedAndNothingPlays();
+    void replayAsksToCloseTheLinkFirst();
+    void replayLeavesTheRecordingAloneAndEndsWithTheTool();
+    void openingTheLinkEndsTheReplay();
+
+private:
+    // Presses Ctrl+O in the main window; the open dialog answers with file.
+    void startReplay(MainWindow &w, const QString &file);
+
+    QTemporaryDir m_dir;
+    struct DialogCall
+    {
+        QWidget *parent;
+        QString caption, folder, filter;
+    };
+    QList<DialogCall> m_dialogCalls;
+};
+
+void TestReplayWindow::initTestCase()
+{
+    registerLinkMetaTypes();
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY(QDir::setCurrent(m_dir.path())); // the windows keep their INI files here
+}
+
+void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
+{
+    // Recorded by the record window from the card's time-stamped frames, and exported.
+    RecordTestLink link;
+    RecordWindow record(nullptr, m_dir.filePath("Recordconfig.ini"));
+    record.setLink(link.link);
+    const QString file = m_dir.filePath("export.csv");
+    record.saveFileDialog = [&](QWidget *, const QString &, const QString &, const QString &) { return file; };
+    ModalDialogHelper dialogs;
+    click(record, "btnRecordStart");
+    QVERIFY(QTest::qWaitFor([&] { return record.recordingState() == 1; }, 3000));
+    const uint start = link.syncedStartTime();
+    // Field 1 of each row; two frames share an instant; the sensor count grows to 3 at the end.
+    const QList<uint> field1{3, 8, 13, 13, 25, 28, 68, 73, 1073, 1078};
+    QList<QList<Sample>> frames;
+    for (int i = 0; i < field1.size(); ++i) {
+        QList<Sample> samples;
+        for (int s = 0; s < (i + 1 < field1.size() ? 2 : 3); ++s)
+            samples.append({i == 4 ? -32768 : 90 * i + s, i == 4 ? 32767 : -40 * i, 1000 + 17 * i * s});
+        frames.append(samples);
+        link.feed(stampedFrame(afterStart(start, field1[i]), samples));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return record.recordedRows().rowCount() == field1.size(); }, 3000));
+    click(record, "btnRecordStop");
+    QVERIFY(QTest::qWaitFor([&] { return record.recordingState() == 0; }, 3000));
+    QCOMPARE(clickForDialog(dialogs, child<QPushButton>(record, "btnRecordExport")).text, QString("文件导出成功"));
+
+    CurveGraphic graph;
+    graph.setSensorNum(3);
+    graph.setDataMode(1); // the card was last set to source data
+    graph.show();
+    ReplayWindow window(&graph, nullptr, m_dir.filePath("Recordconfig.ini"));
+    QVERIFY(window.openFile(file, nullptr));
+    window.show();
+    HandClock *clock = handClock(window);
+    QCOMPARE(child<QLabel>(window, "labReplayFile")->text(), QString("export.csv"));
+    QCOMPARE(graph.sampleCount(), 1.0); // the first row is shown at once
+    QTest::keyClick(child<QComboBox>(window, "comboReplaySpeed"), Qt::Key_Down);
+    QCOMPARE(child<QComboBox>(window, "comboReplaySpeed")->currentText(), QString("2x"));
+
+    const qint64 t0 = clock->now;
+    QList<qint64> deliveredAt{t0};
+    click(window, "btnReplayPlay");
+    QCOMPARE(child<QPushButton>(window, "btnReplayPlay")->text(), QString("暂停"));
+    do {
+        while (deliveredAt.size() < int(graph.sampleCount()))
+            deliveredAt.append(clock->now);
+    } while (clock->step());
+
+    QCOMPARE(deliveredAt.size(), field1.size());
+    for (int i = 0; i < field1.size(); ++i)
+        QCOMPARE(deliveredAt[i], t0 + qint64(field1[i] - field1[0]) * 1000 / 2);
+    for (int s = 0; s < 3; ++s) {
+        QList<double> x, y, z;
+        for (const QList<Sample> &f : frames) {
+            if (s >= f.size())
+                continue;
+            const Axit_t v = curveSample(Axit_t{int16_t(f[s].x), int16_t(f[s].y), int16_t(f[s].z)}, 0).value;
+            x.append(v.x);
+            y.append(v.y);
+            z.append(v.z);
+        }
+        QCOMPARE(*graph.series(s).x, x);
+        QCOMPARE(*graph.series(s).y, y);
+        QCOMPARE(*graph.series(s).z, z);
+    }
+
+    // It stops on the last row.
+    QCOMPARE(child<QPushButton>(window, "btnReplayPlay")->text(), QString("播放"));
+    const TimeOfDay last = splitTimeOfDay(afterStart(start, field1.last()));
+    QCOMPARE(child<QLabel>(window, "labReplayTime")->text(),
+             QString::asprintf("%02u:%02u:%02u:%03u", last.hour, last.minute, last.second, last.msec));
+    QCOMPARE(child<QSlider>(window, "sliderReplay")->value(), int(field1.last() - field1.first()));
+    window.close();
+    QCOMPARE(graph.dataMode(), 1);
+    QVERIFY(!graph.isReplaying());
+}
+
+void TestReplayWindow::seekWhilePausedShowsTheFrameAtOnce()
+{
+    ReplayBench bench;
+    CurveGraphic &graph = bench.graph;
+    auto *slider = child<QSlider>(bench.window, "sliderReplay");
+    QCOMPARE(slider->maximum(), 1990);
+
+    click(bench.window, "btnReplayPlay");
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(bench.clock->step());
+    click(bench.window, "btnReplayPlay");
+    QCOMPARE(child<QPushButton>(bench.window, "btnReplayPlay")->text(), QString("播放"));
+    QCOMPARE(graph.sampleCount(), 6.0);
+    QVERIFY(!bench.clock->step()); // paused: nothing more is due
+    QCOMPARE(slider->value(), 50);
+
+    // Neither the refresh timer nor the closed link stands between a seek and the table.
+    QTest::keyClick(slider, Qt::Key_End);
+    QCOMPARE(tableRow(graph, 1), converted(rowSample(199, 1)));
+    QCOMPARE(child<QLabel>(bench.window, "labReplayTime")->text(), QString("09:05:09:032"));
+    QTest::keyClick(slider, Qt::Key_Home);
+    QCOMPARE(tableRow(graph, 0), converted(rowSample(0, 0)));
+    QTest::keyClick(slider, Qt::Key_PageUp);
+    QTest::keyClick(slider, Qt::Key_Right);
+    QCOMPARE(slider->value(), 1100);
+    QCOMPARE(tableRow(graph, 1), converted(rowSample(110, 1)));
+    QCOMPARE(child<QLabel>(bench.window, "labReplayTime")->text(), QString("09:05:08:142"));
+    QCOMPARE(graph.sampleCount(), 10.0);
+    QVERIFY(!bench.clock->step());
+}
+
+void TestReplayWindow::rewindPlaysFromTheFirstRow()
+{
+    ReplayBench bench;
+    QTest::keyClick(child<QSlider>(bench.window, "sliderReplay"), Qt::Key_End);
+    QCOMPARE(tableRow(bench.graph, 0), converted(rowSample(199, 0)));
+
+    const qint64 t0 = bench.clock->now;
+    click(bench.window, "btnReplayRewind");
+    QCOMPARE(tableRow(bench.graph, 0), converted(rowSample(0, 0)));
+    QCOMPARE(child<QPushButton>(bench.window, "btnReplayPlay")->text(), QString("暂停"));
+    QVERIFY(bench.clock->step());
+    QCOMPARE(bench.clock->now, t0 + 10000);
+    QCOMPARE(bench.graph.latestFrame().first().x, curveSample(rowSample(1, 0), 0).value.x);
+}
+
+void TestReplayWindow::speedChangeWhilePlayingRescalesWhatIsLeft()
+{
+    ReplayBench bench;
+    HandClock &clock = *bench.clock;
+    auto *speed = child<QComboBox>(bench.window, "comboReplaySpeed");
+    QCOMPARE(speed->currentText(), QString("1x"));
+    const qint64 t0 = clock.now;
+    click(bench.window, "btnReplayPlay");
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(clock.step());
+    QCOMPARE(clock.now, t0 + 30000);
+
+    // Row 3 has just been shown; at 4x the 10 ms to each next row take 2.5 ms.
+    QTest::keyClick(speed, Qt::Key_Down);
+    QTest::keyClick(speed, Qt::Key_Down);
+    QCOMPARE(speed->currentText(), QString("4x"));
+    QVERIFY(clock.step());
+    QCOMPARE(clock.now, t0 + 32500);
+    QVERIFY(clock.step());
+    QCOMPARE(clock.now, t0 + 35000);
+    QCOMPARE(bench.graph.sampleCount(), 6.0);
+
+    // One millisecond after row 5 the recording has moved on 4 ms: at 0.25x the 6 ms left to
+    // row 6 take 24 ms.
+    clock.now += 1000;
+    QTest::keyClick(speed, Qt::Key_Home);
+    QCOMPARE(speed->currentText(), QString("0.25x"));
+    QVERIFY(clock.step());
+    QCOMPARE(clock.now, t0 + 36000 + 24000);
+    QCOMPARE(bench.graph.sampleCount(), 7.0);
+    QVERIFY(clock.step());
+    QCOMPARE(clock.now, t0 + 60000 + 40000);
+
+    // At 8x a wake-up 100 ms late finds 80 rows due: all of them reach the graph, in order.
+    QTest::keyClick(speed, Qt::Key_End);
+    QCOMPARE(speed->currentText(), QString("8x"));
+    clock.now += 100000;
+    clock.wake();
+    QCOMPARE(bench.graph.sampleCount(), 8.0 + 80);
+    const QList<double> &x = *bench.graph.series(0).x;
+    for (int i = 0; i <= 87; ++i)
+        QCOMPARE(x.at(i), double(curveSample(rowSample(i, 0), 0).value.x));
+}
+
+void TestReplayWindow::badFileIsReportedAndNothingPlays_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "<missing>": no such file
+    QTest::addColumn<QString>("message");
+    const QByteArray head = recordHeader(2);
+    QTest::newRow("value out of range on line 3")
+        << head + "0,9:5:7:42,1,2,3,\n5,9:5:7:47,1,2,40000,\n" << "文件格式错误：第3行";
+    QTest::newRow("header only") << head << "文件中没有记录";
+    QTest::newRow("no such file") << QByteArray("<missing>") << "文件无法读取";
+}
+
+void TestReplayWindow::badFileIsReportedAndNothingPlays()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    CurveGraphic graph;
+    graph.setSensorNum(2);
+    ReplayWindow window(&graph, nullptr, m_dir.filePath("Recordconfig.ini"));
+    const QString path = m_dir.filePath("bad.csv");
+    QFile::remove(path);
+    if (content != "<missing>") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    ModalDialogHelper dialogs;
+    QVERIFY(!window.openFile(path, &graph));
+    QCOMPARE(dialogs.records(), (QList<DialogRecord>{{"warning", "错误", message}}));
+    QVERIFY(!window.hasRecording());
+    QVERIFY(!graph.isReplaying());
+    QCOMPARE(graph.sampleCount(), 0.0);
+}
+
+void TestReplayWindow::startReplay(MainWindow &w, const QString &file)
+{
+    w.replayingWindow()->openFileDialog = [this, file](QWidget *parent, const QString &caption,
+                                                       const QString &folder, const QString &filter) {
+        m_dialogCalls.append({parent, caption, folder, filter});
+        return file;
+    };
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+}
+
+void TestReplayWindow::replayAsksToCloseTheLinkFirst()
+{
+    ToolOnCard tool;
+    QVERIFY(tool.open());
+    ModalDialogHelper dialogs;
+    m_dialogCalls.clear();
+    startReplay(*tool.window, writeRecording(m_dir.filePath("rec.csv"), 20, 2, 10));
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "提示", "请先关闭通信接口"}));
+    QVERIFY(m_dialogCalls.isEmpty());
+    QVERIFY(tool.window->replayingWindow()->isHidden());
+    QVERIFY(tool.window->graphWindow()->isHidden());
+}
+
+void TestReplayWindow::replayLeavesTheRecordingAloneAndEndsWithTheTool()
+{
+    // A working folder of its own: no export or replay has been remembered yet.
+    QTemporaryDir fresh;
+    QVERIFY(QDir::setCurrent(fresh.path()));
+    auto back = qScopeGuard([this] { QDir::setCurrent(m_dir.path()); });
+    ToolOnCard tool;
+    MainWindow &w = *tool.window;
+    QVERIFY(tool.open());
+    // A recording in memory, still going when the link closes: no frame may join it now.
+    RecordWindow *record = w.recordingWindow();
+    click(w, "pushRecord");
+    click(*record, "btnRecordStart");
+    QTRY_COMPARE(record->recordingState(), 1);
+    QTRY_VERIFY(record->recordedRows().rowCount() >= 3);
+    click(w, "btnSerialOpen");
+    QTRY_VERIFY(!w.deviceLink()->isPortOpen());
+    QTest::qWait(100);
+    const QByteArray rows = record->recordedRows().toByteArray();
+    const int commands = tool.server.card().commandsReceived();
+
+    m_dialogCalls.clear();
+    const QString file = writeRecording(m_dir.filePath("rec.csv"), 50, 2, 10);
+    startReplay(w, file);
+    ReplayWindow *replay = w.replayingWindow();
+    QTRY_VERIFY(replay->isVisible());
+    QCOMPARE(m_dialogCalls.size(), 1);
+    QCOMPARE(m_dialogCalls[0].parent, &w);
+    QCOMPARE(m_dialogCalls[0].caption, QString("选择文件"));
+    QCOMPARE(m_dialogCalls[0].folder, QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    QCOMPARE(m_dialogCalls[0].filter, QString("*.csv"));
+    QCOMPARE(QSettings("Recordconfig.ini", QSettings::IniFormat).value("Recordconfig/path").toString(), file);
+    QCOMPARE(replay->windowTitle(), QString("回放"));
+    CurveGraphic *graph = w.graphWindow();
+    QVERIFY(graph->isVisible());
+    QCOMPARE(graph->windowTitle(), QString("Graph"));
+    QCOMPARE(graph->geometry().topLeft(), QPoint(0, 0));
+
+    HandClock *clock = handClock(*replay);
+    const double before = graph->sampleCount();
+    click(*replay, "btnReplayPlay");
+    while (clock->step()) {
+    }
+    QCOMPARE(graph->sampleCount(), before + 49);
+    QCOMPARE(record->recordedRows().toByteArray(), rows);
+    QCOMPARE(record->recordingState(), 1);
+    QCOMPARE(tool.server.card().commandsReceived(), commands);
+
+    // Closing the tool in the middle of playing takes the replay window with it.
+    click(*replay, "btnReplayRewind");
+    QVERIFY(replay->player()->isPlaying());
+    QPointer<ReplayWindow> gone = replay;
+    ModalDialogHelper dialogs;
+    dialogs.answerNext(QMessageBox::Yes); // the recording was never exported
+    QVERIFY(w.close());
+    QVERIFY(gone.isNull());
+}
+
+void TestReplayWindow::openingTheLinkEndsTheReplay()
+{
+    ToolOnCard tool;
+    MainWindow &w = *tool.window;
+    startReplay(w, writeRecording(m_dir.filePath("long.csv"), 3000, 2, 10));
+    ReplayWindow *replay = w.replayingWindow();
+    QTRY_VERIFY(replay->isVisible());
+    // Then the next dialog opens where this file lies.
+    QCOMPARE(QSettings("Recordconfig.ini", QSettings::IniFormat).value("Recordconfig/path").toString(),
+             m_dir.filePath("long.csv"));
+    click(*replay, "btnReplayPlay");
+    CurveGraphic *graph = w.graphWindow();
+    QVERIFY(graph->isStopped()); // by the closed link, yet it refreshes for the replay
+    QTRY_VERIFY(graph->sampleCount() > 3);
+    QTRY_COMPARE(tableText(*graph, 0, 1).isEmpty(), false);
+
+    QVERIFY(tool.open());
+    QVERIFY(replay->isHidden());
+    QVERIFY(!replay->player()->isPlaying());
+    QVERIFY(!replay->hasRecording());
+    QVERIFY(!graph->isReplaying());
+    QTRY_VERIFY(!graph->isStopped());
+}
+
+QTEST_MAIN(TestReplayWindow)
+#include "tst_replaywindow.moc"
