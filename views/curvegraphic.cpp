@@ -122,6 +122,7 @@ void CurveGraphic::setupPlot()
     plot->xAxis->setLabel(QStringLiteral("时间"));
     plot->yAxis->setLabel(QStringLiteral("力"));
     plot->legend->setVisible(true);
+    plot->setAutoAddPlottableToLegend(false); // the graph window adds entries that keep their picture
     plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
     plot->legend->setWrap(18);
     // Eighteen rows of the default legend are taller than the plot at the window's default size
@@ -268,6 +269,7 @@ void CurveGraphic::setSensorNum(uint num)
         ui->sensorList->addItem(row);
         for (const char *axis : axisNames) {
             QCPGraph *graph = plot->addGraph();
+            plot->legend->addItem(new CachedLegendItem(plot->legend, graph));
             graph->setName(QStringLiteral("Sensor") + QString::number(i) + QLatin1String(axis));
             graph->setVisible(false);
             if (QCPAbstractLegendItem *legendItem = plot->legend->itemWithPlottable(graph))

@@ -258,9 +258,24 @@ void TestCurveGraphic::legendDoubleClickTogglesOneCurve()
     QVERIFY(debug.contains("show= true"));
     QCOMPARE(debug.withPrefix("plotlegendClickslot item= 4 point:").size(), 1);
 
+    // The entry's picture is kept between refreshes; it must follow the curve's colour.
+    const QColor shown = plot->graph(4)->pen().color();
+    const auto entryPixelsIn = [&](const QColor &colour) {
+        const QImage image = plot->grab().toImage();
+        const QRect entry = plot->legend->item(4)->outerRect();
+        int n = 0;
+        for (int y = entry.top(); y <= entry.bottom(); ++y)
+            for (int x = entry.left(); x <= entry.right(); ++x)
+                n += image.pixelColor(x, y).rgb() == colour.rgb();
+        return n;
+    };
+    QVERIFY(entryPixelsIn(shown) > 20);
+
     QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, sensor1Y);
     QTRY_VERIFY(!plot->graph(4)->visible());
     checkCurve(w, 4, false);
+    QCOMPARE(entryPixelsIn(shown), 0);
+    QVERIFY(entryPixelsIn(QColor(Qt::darkGray)) > 20);
 
     // A double-click on the legend's frame comes with no item.
     emit plot->legendDoubleClick(plot->legend, nullptr, nullptr);
