@@ -1,7 +1,8 @@
 // The whole tool under load: the simulated card (its own process) streams 200 Hz with 16
 // sensors; the tool shows the graph window with every curve checked. Prints the tool's CPU time
 // per second of wall time and its peak memory. Run under xvfb-run (or on a desktop).
-//   bench_load [seconds, default 60]
+//   bench_load [seconds, default 60] [--sensors=N] [--rate=HZ] [--graph-hidden] [--views-off]
+//              [--no-curves] [--all-paints]
 #include "coordinatesystem.h"
 #include "curvegraphic.h"
 #include "planegraph.h"
@@ -101,12 +102,26 @@ int main(int argc, char *argv[])
     const QStringList options = QCoreApplication::arguments().mid(2);
     const bool viewsOff = options.contains("--views-off");
     const bool noCurves = options.contains("--no-curves");
+    // For the scaling table: how many sensors, which rate, and the graph window not opened.
+    const bool graphHidden = options.contains("--graph-hidden");
+    int sensors = 16, rate = 200;
+    for (const QString &o : options) {
+        if (o.startsWith("--sensors="))
+            sensors = o.mid(10).toInt();
+        else if (o.startsWith("--rate="))
+            rate = o.mid(7).toInt();
+    }
+    const int rateIndex = QList<int>{10, 20, 50, 100, 200}.indexOf(rate);
+    if (sensors < 1 || sensors > 16 || rateIndex < 0) {
+        std::fprintf(stderr, "--sensors takes 1..16, --rate one of 10 20 50 100 200\n");
+        return 2;
+    }
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     const QString link = dir.filePath("card");
     QProcess card;
-    card.start(TACTILON_SIM, {"--sensors", "16", "--link", link});
+    card.start(TACTILON_SIM, {"--sensors", QString::number(sensors), "--link", link});
     if (!card.waitForReadyRead(5000)) {
         std::fprintf(stderr, "the simulated card did not start\n");
         return 1;
@@ -133,13 +148,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     auto *count = w.findChild<QLineEdit *>("lineSensorSum");
-    count->setText("16");
+    count->setText(QString::number(sensors));
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(count, &enter);
-    w.findChild<QComboBox *>("SampleFreSelect")->setCurrentIndex(4); // 200 Hz
-    w.findChild<QAbstractButton *>("btnGraphic")->click();
+    w.findChild<QComboBox *>("SampleFreSelect")->setCurrentIndex(rateIndex);
+    if (!graphHidden)
+        w.findChild<QAbstractButton *>("btnGraphic")->click();
     auto *list = w.graphWindow()->findChild<QListWidget *>("sensorList");
-    if (!noCurves) {
+    if (!noCurves && !graphHidden) {
         list->item(0)->setCheckState(Qt::Checked);
         emit list->itemClicked(list->item(0));
     }
@@ -169,8 +185,12 @@ int main(int argc, char *argv[])
     const double elapsed = wall.elapsed() / 1000.0;
     const double frames = w.graphWindow()->sampleCount() - frames0;
 
-    std::printf("tool under load: 16 sensors at 200 Hz, graph window with %s curves%s, %.0f s\n",
-                noCurves ? "no" : "48", viewsOff ? ", OpenGL views not repainted" : "", elapsed);
+    if (graphHidden)
+        std::printf("tool under load: %d sensors at %d Hz, graph window hidden, %.0f s\n", sensors, rate, elapsed);
+    else
+        std::printf("tool under load: %d sensors at %d Hz, graph window with %s curves%s, %.0f s\n", sensors, rate,
+                    noCurves ? "no" : QByteArray::number(3 * sensors).constData(),
+                    viewsOff ? ", OpenGL views not repainted" : "", elapsed);
     std::printf("  frames taken         %.0f (%.1f per second)\n", frames, frames / elapsed);
     std::printf("  CPU time             %.2f s = %.1f %% of one core\n", cpu, 100.0 * cpu / elapsed);
     std::printf("  peak memory (RSS)    %.1f MiB\n", peakRssKiB() / 1024.0);
