@@ -193,6 +193,7 @@ void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num)
     m_latestFrame.clear();
     QList<QVector3D> vectors;
     m_sampleCount += 1;
+    m_refreshDue = true;
 
     // A count larger than the list it came with is not trusted past the list's end.
     const qsizetype taken = std::min({qsizetype(m_sensorNum), qsizetype(num), axit.size()});
@@ -227,6 +228,11 @@ void CurveGraphic::refreshPlot()
 {
     if (m_stopped && !m_replaying)
         return;
+    // Nothing arrived or changed since the last refresh and the axes are where it left them:
+    // drawing the same picture again would still cost a composition of the whole window.
+    MyCurveGraphic *plot = ui->graphic;
+    if (!m_refreshDue && plot->xAxis->range() == m_refreshedX && plot->yAxis->range() == m_refreshedY)
+        return;
 
     const qsizetype rows = std::min(m_latestFrame.size(), qsizetype(m_sensorNum));
     for (qsizetype i = 0; i < rows; ++i) {
@@ -236,7 +242,6 @@ void CurveGraphic::refreshPlot()
         setTableValue(int(i), 3, v.z);
     }
 
-    MyCurveGraphic *plot = ui->graphic;
     for (uint s = 0; s < m_sensorNum; ++s) {
         const SensorSeries &series = m_series[s];
         followHistory(plot->graph(int(3 * s)), *series.key, *series.x);
@@ -248,6 +253,9 @@ void CurveGraphic::refreshPlot()
     plot->xRange = keptXRange(span.lower, span.upper, plot->xRange);
     plot->xAxis->setRange(m_sampleCount, plot->xRange, Qt::AlignRight);
     plot->replot(QCustomPlot::rpRefreshHint);
+    m_refreshDue = false;
+    m_refreshedX = plot->xAxis->range();
+    m_refreshedY = plot->yAxis->range();
 }
 
 void CurveGraphic::setSensorNum(uint num)
@@ -289,6 +297,7 @@ void CurveGraphic::setSensorNum(uint num)
         m_tableModel->setItem(int(j), 0, tableItem(int(j)));
 
     m_sensorNum = num;
+    m_refreshDue = true;
 }
 
 void CurveGraphic::applyCurveColour(int graphIndex, const QColor &colour)
@@ -298,6 +307,7 @@ void CurveGraphic::applyCurveColour(int graphIndex, const QColor &colour)
     if (QCPAbstractLegendItem *legendItem = plot->legend->itemWithPlottable(graph))
         legendItem->setTextColor(colour);
     graph->setPen(curvePen(colour));
+    m_refreshDue = true;
 }
 
 void CurveGraphic::setSensorChecked(int sensorIndex, bool checked)
@@ -414,6 +424,7 @@ void CurveGraphic::showEvent(QShowEvent *event)
         const int height = split->height() - split->handleWidth();
         split->setSizes({height * 2 / 5, height - height * 2 / 5});
     }
+    m_refreshDue = true;
     m_refreshTimer->start(30);
     ui->vectorGraph->setRunning(true);
     ui->planeGraph->setRunning(true);

@@ -3,6 +3,7 @@
 #include "slavetypes.h"
 
 #include <QList>
+#include <qcustomplot.h>
 #include <QStringList>
 #include <QVector3D>
 #include <QWidget>
@@ -55,10 +56,18 @@ public:
     // Gates only the refresh: frames are still taken while stopped.
     void setStopped(bool stopped) { m_stopped = stopped; }
     // 0: demarcated data, converted; any other value: source data as received.
-    void setDataMode(int type) { m_dataMode = type; }
+    void setDataMode(int type)
+    {
+        m_dataMode = type;
+        m_refreshDue = true;
+    }
     // Frames come from a recording: they hold demarcated values whatever the card was last
     // set to, and they are drawn although the link is closed.
-    void setReplaying(bool replaying) { m_replaying = replaying; }
+    void setReplaying(bool replaying)
+    {
+        m_replaying = replaying;
+        m_refreshDue = true;
+    }
     void setSensorChecked(int sensorIndex, bool checked);
     void setIntDialog(IntDialog dialog) { m_intDialog = std::move(dialog); }
 
@@ -107,6 +116,10 @@ private:
     QStandardItemModel *m_tableModel = nullptr;
     QList<Axit_t> m_latestFrame;
     double m_sampleCount = 0;
+    // Whether a refresh has anything new to draw, and where it left the axes.
+    bool m_refreshDue = true;
+    QCPRange m_refreshedX;
+    QCPRange m_refreshedY;
     uint m_sensorNum = 0;
     int m_dataMode = 0;
     bool m_stopped = true;

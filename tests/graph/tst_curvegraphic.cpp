@@ -505,6 +505,19 @@ void TestCurveGraphic::showAndCloseRunAndStopTimers()
     QTRY_VERIFY(w.tableModel()->item(0, 1));
     QCOMPARE(w.tableModel()->item(0, 1)->text(), QStringLiteral("41"));
 
+    // Ticks with nothing new draw nothing; a frame, or axes moved by the user, bring it back.
+    int ticks = 0, replots = 0;
+    connect(w.refreshTimer(), &QTimer::timeout, [&] { ++ticks; });
+    connect(w.plot(), &QCustomPlot::afterReplot, [&] { ++replots; });
+    QTRY_VERIFY(ticks >= 5);
+    QCOMPARE(replots, 0);
+    w.plot()->xAxis->setRange(0, 300); // dragged away from the newest frame
+    QTRY_COMPARE(w.plot()->xAxis->range().upper, w.sampleCount());
+    QCOMPARE(replots, 1);
+    feed(w, 2, 42, 2);
+    QTRY_COMPARE(w.tableModel()->item(0, 1)->text(), QStringLiteral("42"));
+    QCOMPARE(replots, 2);
+
     split->setSizes({shown[0] + shown[1] - 150, 150}); // the user drags the handle
     const QList<int> dragged = split->sizes();
     w.close();
@@ -514,7 +527,7 @@ void TestCurveGraphic::showAndCloseRunAndStopTimers()
         feed(w, 2, n, 2);
     w.show();
     QVERIFY(w.refreshTimer()->isActive());
-    QTRY_COMPARE(w.plot()->graph(3)->dataCount(), 21);
+    QTRY_COMPARE(w.plot()->graph(3)->dataCount(), 22);
     QCOMPARE(split->sizes(), dragged); // only the first show sets the split
 }
 
