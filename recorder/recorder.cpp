@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTime>
 #include <QTimer>
@@ -161,6 +162,7 @@ int Recorder::finishFile(int status, const QString &reason)
 
 int Recorder::run()
 {
+    const bool existed = QFileInfo::exists(m_options.output);
     {
         QFile probe(m_options.output);
         if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -168,10 +170,11 @@ int Recorder::run()
             return BadArguments;
         }
     }
-    // Nothing recorded: the empty file we created would only look like a recording.
-    auto failBeforeStart = [this](int status, const QString &reason) {
+    // Nothing recorded: an empty file we created would only look like a recording.
+    auto failBeforeStart = [this, existed](int status, const QString &reason) {
         m_file.finishAndWait();
-        QFile::remove(m_options.output);
+        if (!existed && QFileInfo(m_options.output).isFile())
+            QFile::remove(m_options.output);
         message(reason);
         return status;
     };
