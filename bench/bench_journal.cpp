@@ -92,6 +92,8 @@ Result measure(FakeLink *link, const QString &journalFolder, int seconds, int ro
     r.guiCpuPerSecond = (threadCpuMs() - gui0) / elapsed;
     r.processCpuPerSecond = (processCpuMs() - proc0) / elapsed;
     window.findChild<QPushButton *>("btnRecordStop")->click();
+    // Its answer must not reach the next window.
+    QTest::qWaitFor([&window] { return window.recordingState() == 0; }, 5000);
     return r;
 }
 
