@@ -176,6 +176,7 @@ int Recorder::run()
         if (!existed && QFileInfo(m_options.output).isFile())
             QFile::remove(m_options.output);
         message(reason);
+        message("no rows recorded");
         return status;
     };
 
