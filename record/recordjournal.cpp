@@ -140,6 +140,7 @@ private:
 RecordJournal::RecordJournal(QObject *parent)
     : QObject(parent)
 {
+    m_thread.setObjectName(QStringLiteral("journal writer"));
     m_worker = new QObject;
     m_worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
