@@ -59,7 +59,9 @@ int parseRecorderArguments(const QStringList &args, RecorderOptions &options, QS
     if (!parser.parse(QStringList{"tactilon-record"} + args))
         return bad(parser.errorText());
     if (parser.isSet(help)) {
-        out = usage + "\n" + parser.helpText();
+        // Our usage line names the options, so Qt's generic "Usage: ... [options]" line goes.
+        const QString text = parser.helpText();
+        out = usage + text.mid(text.indexOf('\n') + 1);
         return Recorded;
     }
     if (!parser.positionalArguments().isEmpty())
