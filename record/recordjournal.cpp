@@ -262,12 +262,28 @@ QString journalFileName(const QDateTime &start)
     return start.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz")) + QStringLiteral(".csv");
 }
 
+namespace {
+
+// A header and one complete line behind it, from the first few KiB (a row is under 400 bytes).
+bool holdsARow(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray start = file.read(4096);
+    const qsizetype headerEnd = start.indexOf('\n');
+    return headerEnd > 0 && recordHeaderSensorCount(QByteArrayView(start).first(headerEnd)) >= 0
+           && start.indexOf('\n', headerEnd + 1) > headerEnd + 1;
+}
+
+} // namespace
+
 QStringList journalFiles(const QString &folder)
 {
     QStringList files;
     const QFileInfoList infos = QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name | QDir::Reversed);
     for (const QFileInfo &info : infos)
-        if (info.size() > 0)
+        if (holdsARow(info.absoluteFilePath()))
             files.append(info.absoluteFilePath());
     return files;
 }

@@ -66,5 +66,5 @@ JournalContent readJournal(const QString &path);
 QString defaultJournalFolder();
 // One journal per recording, named by its start date and time.
 QString journalFileName(const QDateTime &start);
-// The journals in the folder that hold anything, newest first.
+// The journals in the folder that hold at least one row, newest first.
 QStringList journalFiles(const QString &folder);

@@ -196,6 +196,10 @@ void TestRecordRecovery::recoveryTakesTheNewestUpToItsLastRowOrKeepsAll()
     const QByteArray newerBytes = recordHeader(2) + newerRows + "50,10:0:0:50,7,-2";
     writeFile(older, olderBytes);
     writeFile(newer, newerBytes);
+    // Killed within its first row: nothing to recover, and nothing to delete either.
+    const QString newest = folder + "/2026-01-03_10-00-00-000.csv";
+    const QByteArray newestBytes = recordHeader(2) + "0,10:0";
+    writeFile(newest, newestBytes);
 
     MainWindow w;
     w.show();
@@ -217,11 +221,13 @@ void TestRecordRecovery::recoveryTakesTheNewestUpToItsLastRowOrKeepsAll()
     }
     QCOMPARE(readFile(older), olderBytes);
     QCOMPARE(readFile(newer), newerBytes);
+    QCOMPARE(readFile(newest), newestBytes);
 
     QVERIFY(w.close());
     // The recovered and exported one is done with; the rest stay where they are.
     const QStringList left = yes ? QStringList{older} : QStringList{newer, older};
     QCOMPARE(journalFiles(folder), left);
+    QVERIFY(QFile::exists(newest));
 }
 
 int main(int argc, char *argv[])
