@@ -157,9 +157,8 @@ void RecordWindow::timeStampSyncResult(int res)
         if (!recordText.isEmpty()) {
             for (const QByteArray &chunk : recordText.chunks())
                 journalRow(chunk, pendingSensors);
-        }
-        if (!recordText.isEmpty())
             lastTimeStamp = pendingLastTimeStamp;
+        }
         unexported = !recordText.isEmpty();
         recordState = 1;
         tickTimer->start(30);
