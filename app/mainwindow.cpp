@@ -5,6 +5,7 @@
 #include "curvegraphic.h"
 #include "demarcate.h"
 #include "myserialport.h"
+#include "recordjournal.h"
 #include "recordwindow.h"
 #include "replaywindow.h"
 
@@ -51,6 +52,7 @@ MainWindow::MainWindow(QWidget *parent)
     demarcate = new Demarcate;
     calibration = new Calibration;
     recordWindow = new RecordWindow;
+    recordWindow->setJournalFolder(defaultJournalFolder());
     replayWindow = new ReplayWindow(curveGraphic);
 
     link = new MySerialport;
@@ -129,8 +131,31 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // Whatever the answer was, the user chose to close: the journal has done its work.
+    if (recordWindow)
+        recordWindow->discardJournal();
     shutdown();
     event->accept();
+}
+
+void MainWindow::offerRecovery()
+{
+    if (recoveryOffered || !recordWindow)
+        return;
+    recoveryOffered = true;
+    const QStringList journals = journalFiles(defaultJournalFolder());
+    if (journals.isEmpty())
+        return;
+    if (QMessageBox::question(this, "提示", "发现未导出的记录，是否恢复?", QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::Yes)
+        != QMessageBox::Yes)
+        return; // a misclick must never cost a recording: the journals stay
+    for (const QString &path : journals) {
+        if (recordWindow->recoverJournal(path)) {
+            on_pushRecord_clicked();
+            return;
+        }
+    }
 }
 
 bool MainWindow::finishModalEpisodes()

@@ -35,6 +35,9 @@ public:
     RecordWindow *recordingWindow() const { return recordWindow; }
     ReplayWindow *replayingWindow() const { return replayWindow; }
 
+    // Asks once per start whether to load the journal of an interrupted recording, if any.
+    void offerRecovery();
+
     static const QStringList baudTable;
     static const QList<int> baudRates;
     static const QStringList sampleFreTable;
@@ -92,6 +95,7 @@ private:
     // From the moment a close goes ahead: focus leaving a field then finishes nothing.
     bool closing = false;
     ReplayWindow *replayWindow = nullptr;
+    bool recoveryOffered = false;
 };
 
 // Serial port names to offer: the system's ports, preceded by the existing paths listed in

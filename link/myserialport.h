@@ -16,6 +16,8 @@ public:
 
     qint64 portWrite(const uint8_t *data, qint64 len) override;
     qint64 portWrite(const QByteArray &data) override;
+    // Why the last open or transfer failed, in the serial port's words (link thread only).
+    QString portErrorString() const { return m_port->errorString(); }
 
 signals:
     void portLost();

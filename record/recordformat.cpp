@@ -101,6 +101,25 @@ QByteArray recordHeader(int sensorCount)
     return header;
 }
 
+int recordHeaderSensorCount(QByteArrayView line)
+{
+    const qsizetype commas = line.count(',');
+    if (commas < 2 || (commas - 2) % 3 != 0)
+        return -1;
+    const int n = int((commas - 2) / 3);
+    if (n > 16)
+        return -1;
+    QByteArray header = recordHeader(n);
+    header.chop(1);
+    return QByteArrayView(header) == line ? n : -1;
+}
+
+bool stampedAfterSync(uint timeStamp, uint startTime, qint64 msSinceRequest)
+{
+    constexpr qint64 SyncSlackMs = 1000;
+    return msSinceStart(timeStamp, startTime) <= uint(msSinceRequest + SyncSlackMs);
+}
+
 QString zeroPadded(uint value, int width)
 {
     return QString::number(value).rightJustified(width, QLatin1Char('0'));
@@ -116,8 +135,33 @@ void RecordBuffer::appendRow(uint timeStamp, uint startTime, const QList<Axit_t>
     QByteArray &chunk = m_chunks.last();
     const qsizetype before = chunk.size();
     appendRecordRow(chunk, timeStamp, startTime, samples);
+    m_lastRowBegin = before;
     m_size += chunk.size() - before;
     ++m_rows;
+}
+
+void RecordBuffer::appendRows(QByteArrayView rows)
+{
+    m_rows += rows.count('\n');
+    m_size += rows.size();
+    while (!rows.isEmpty()) {
+        if (m_chunks.isEmpty() || m_chunks.last().capacity() == m_chunks.last().size()) {
+            m_chunks.append(QByteArray());
+            m_chunks.last().reserve(ChunkBytes);
+        }
+        QByteArray &chunk = m_chunks.last();
+        const qsizetype take = std::min(rows.size(), chunk.capacity() - chunk.size());
+        chunk.append(rows.first(take));
+        rows = rows.sliced(take);
+    }
+    m_lastRowBegin = m_chunks.isEmpty() ? 0 : m_chunks.last().size();
+}
+
+QByteArrayView RecordBuffer::lastRow() const
+{
+    if (m_chunks.isEmpty())
+        return {};
+    return QByteArrayView(m_chunks.last()).sliced(m_lastRowBegin);
 }
 
 void RecordBuffer::clear()
@@ -125,6 +169,7 @@ void RecordBuffer::clear()
     m_chunks.clear();
     m_size = 0;
     m_rows = 0;
+    m_lastRowBegin = 0;
 }
 
 qsizetype RecordBuffer::capacity() const

@@ -3,6 +3,7 @@
 #include "slavetypes.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -28,6 +29,11 @@ uint msSinceStart(uint timeStamp, uint startTime);
 void appendRecordRow(QByteArray &out, uint timeStamp, uint startTime, const QList<Axit_t> &samples);
 QByteArray recordRow(uint timeStamp, uint startTime, const QList<Axit_t> &samples);
 QByteArray recordHeader(int sensorCount);
+// The sensor count a header line (without its line feed) names; -1 when it is no header.
+int recordHeaderSensorCount(QByteArrayView line);
+// Whether a time-stamped frame that arrives while the clock sync is still unanswered was stamped
+// by the synchronised clock: it cannot run ahead of our own clock since the request by much.
+bool stampedAfterSync(uint timeStamp, uint startTime, qint64 msSinceRequest);
 
 // Decimal with leading zeros up to width digits (the clock display).
 QString zeroPadded(uint value, int width);
@@ -40,6 +46,10 @@ public:
     enum : qsizetype { ChunkBytes = 1 << 20 };
 
     void appendRow(uint timeStamp, uint startTime, const QList<Axit_t> &samples);
+    // Rows already formatted, each ending with a line feed (a recovered recording).
+    void appendRows(QByteArrayView rows);
+    // The bytes of the row appended last by appendRow.
+    QByteArrayView lastRow() const;
     void clear();
 
     bool isEmpty() const { return m_rows == 0; }
@@ -54,4 +64,5 @@ private:
     QList<QByteArray> m_chunks;
     qsizetype m_size = 0;
     qsizetype m_rows = 0;
+    qsizetype m_lastRowBegin = 0;
 };

@@ -2,9 +2,12 @@
 #include "ui_recordwindow.h"
 
 #include "config.h"
+#include "recordjournal.h"
 #include "slaveprotocol.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -17,9 +20,6 @@ namespace {
 
 const QString ConfigGroup = QStringLiteral("Recordconfig");
 const QString ConfigKey = QStringLiteral("path");
-
-// A frame synchronised to our start cannot run ahead of our own clock by more than this.
-constexpr qint64 SyncSlackMs = 1000;
 
 } // namespace
 
@@ -40,6 +40,57 @@ RecordWindow::RecordWindow(QWidget *parent, const QString &configFile)
 }
 
 RecordWindow::~RecordWindow() = default;
+
+void RecordWindow::setJournalFolder(const QString &folder)
+{
+    journalFolder = folder;
+    if (!journal && !folder.isEmpty()) {
+        journal = std::make_unique<RecordJournal>();
+        connect(journal.get(), &RecordJournal::writeFailed, this,
+                [this](const QString &path, const QString &) { journalWriteFailed(path); });
+    }
+}
+
+void RecordWindow::journalWriteFailed(const QString &)
+{
+    // The recording in memory goes on; the user only learns that it has no copy on disk.
+    QMessageBox::warning(this, "错误", "记录备份文件写入失败");
+}
+
+void RecordWindow::journalRow(QByteArrayView row, int sensors)
+{
+    if (!journal || !journal->isOpen())
+        return;
+    if (!journalHasHeader) {
+        journal->append(recordHeader(sensors));
+        journalHasHeader = true;
+    }
+    journal->append(row);
+}
+
+bool RecordWindow::recoverJournal(const QString &path)
+{
+    if (recordState != 0 || startPending)
+        return false;
+    const JournalContent content = readJournal(path);
+    if (content.rowCount == 0)
+        return false;
+    recordText.clear();
+    recordText.appendRows(content.rows);
+    recoveredSensors = content.sensorCount;
+    currentJournal = path;
+    unexported = true;
+    endRecording();
+    return true;
+}
+
+void RecordWindow::discardJournal()
+{
+    if (!journal || currentJournal.isEmpty())
+        return;
+    journal->remove(currentJournal);
+    currentJournal.clear();
+}
 
 void RecordWindow::setLink(SlaveProtocol *newLink)
 {
@@ -86,10 +137,28 @@ void RecordWindow::timeStampSyncResult(int res)
 {
     startPending = false;
     if (res == 0) {
+        // The previous recording's journal goes once that recording has been exported; one that
+        // never was stays for the next start of the tool to offer.
+        if (journal && !currentJournal.isEmpty() && !unexported)
+            journal->remove(currentJournal);
+        currentJournal.clear();
+        recoveredSensors = -1;
+        if (journal && !journalFolder.isEmpty()) {
+            QString name = journalFileName(QDateTime::currentDateTime());
+            if (name == lastJournalName)
+                name.insert(name.size() - 4, QStringLiteral("-2"));
+            lastJournalName = name;
+            currentJournal = QDir(journalFolder).filePath(name);
+            journalHasHeader = false;
+            journal->begin(currentJournal);
+        }
         recordText = std::move(pendingRows);
         pendingRows.clear();
-        if (!recordText.isEmpty())
+        if (!recordText.isEmpty()) {
+            for (const QByteArray &chunk : recordText.chunks())
+                journalRow(chunk, pendingSensors);
             lastTimeStamp = pendingLastTimeStamp;
+        }
         unexported = !recordText.isEmpty();
         recordState = 1;
         tickTimer->start(30);
@@ -147,6 +216,8 @@ void RecordWindow::dataTypeSetResult(int res, int id)
 
 void RecordWindow::endRecording()
 {
+    if (journal)
+        journal->finish();
     recordState = 0;
     tickTimer->stop();
     ui->btnRecordPause->setText("暂停");
@@ -159,11 +230,13 @@ void RecordWindow::setItemData(QList<Axit_t> &axit, uint, uint timeStamp)
     if (recordState == 1) {
         lastTimeStamp = timeStamp;
         recordText.appendRow(timeStamp, startTime, axit);
+        journalRow(recordText.lastRow(), int(axit.size()));
         unexported = true;
         return;
     }
-    if (recordState == 0 && startPending
-        && msSinceStart(timeStamp, startTime) <= uint(startClock.elapsed() + SyncSlackMs)) {
+    if (recordState == 0 && startPending && stampedAfterSync(timeStamp, startTime, startClock.elapsed())) {
+        if (pendingRows.isEmpty())
+            pendingSensors = int(axit.size());
         pendingLastTimeStamp = timeStamp;
         pendingRows.appendRow(timeStamp, startTime, axit);
     }
@@ -196,7 +269,7 @@ void RecordWindow::on_btnRecordExport_clicked()
     }
     // All content is ASCII, so the bytes are already the UTF-8 text; text mode still
     // turns each line feed into the platform's line end.
-    const QByteArray header = recordHeader(link ? link->axitNum() : 0);
+    const QByteArray header = recordHeader(recoveredSensors >= 0 ? recoveredSensors : link ? link->axitNum() : 0);
     bool written = file.write(header) == header.size();
     for (const QByteArray &chunk : recordText.chunks())
         written = written && file.write(chunk) == chunk.size();

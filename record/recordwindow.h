@@ -10,6 +10,7 @@
 
 class Config;
 class QLabel;
+class RecordJournal;
 class QTimer;
 class SlaveProtocol;
 
@@ -37,6 +38,17 @@ public:
     int recordingState() const { return recordState; }
     const RecordBuffer &recordedRows() const { return recordText; }
 
+    // Every recording from now on is also written to a journal file in this folder, so that a
+    // crash cannot take it; empty (the default) keeps recordings in memory only.
+    void setJournalFolder(const QString &folder);
+    // The journal of the recording in the window; empty when it has none.
+    QString journalPath() const { return currentJournal; }
+    // Loads a journal left by an interrupted recording as if it had just been stopped; false when
+    // it holds no complete row. The window must be idle.
+    bool recoverJournal(const QString &path);
+    // The tool closes normally: the recording's journal is no longer needed.
+    void discardJournal();
+
     // Asks for the export file name; QFileDialog::getSaveFileName unless replaced.
     SaveFileDialog saveFileDialog;
 
@@ -58,6 +70,8 @@ private:
     bool linkOpen() const;
     bool checkLinkOpen();
     void endRecording();
+    void journalRow(QByteArrayView row, int sensors);
+    void journalWriteFailed(const QString &path);
     QList<QLabel *> clockLabels() const;
 
     std::unique_ptr<Ui::RecordWindow> ui;
@@ -72,10 +86,19 @@ private:
     int recordState = 0;
     bool unexported = false;
 
+    std::unique_ptr<RecordJournal> journal;
+    QString journalFolder;
+    QString currentJournal;
+    QString lastJournalName;
+    bool journalHasHeader = false;
+    // A recovered recording exports with its own header: the link knows nothing of its sensors.
+    int recoveredSensors = -1;
+
     // Frames decoded in the same slice as the sync reply reach us before its result;
     // they belong to the new recording, so they wait here for the answer.
     bool startPending = false;
     RecordBuffer pendingRows;
+    int pendingSensors = 0;
     uint pendingLastTimeStamp = 0;
     QElapsedTimer startClock;
 };

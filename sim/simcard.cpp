@@ -210,6 +210,8 @@ void SimCard::parse(qint64 nowMs, bool flushStale)
 void SimCard::handle(quint8 cmd, const QByteArray &p, qint64 now)
 {
     ++m_commandsReceived;
+    if (m_logEnabled)
+        m_commandLog.append(SimCommand{now, cmd, p});
     if (m_silent)
         return;
     if (m_refused.contains(cmd)) {

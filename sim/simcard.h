@@ -38,6 +38,14 @@ struct SimStreamRecord
     bool corrupted = false;   // the line changed at least one of its bytes
 };
 
+// A command as the card took it from the line.
+struct SimCommand
+{
+    qint64 atMs = 0;
+    quint8 cmd = 0;
+    QByteArray payload;
+};
+
 // Small deterministic generator, so a seed gives the same card on every platform and library.
 class SimRandom
 {
@@ -87,6 +95,8 @@ public:
     QList<SimSinglePoint> singlePoints(int axis, int sensor) const;
     // Commands taken from the line (good frames), answered or not.
     int commandsReceived() const { return m_commandsReceived; }
+    // The same commands in order, while the stream log is on.
+    const QList<SimCommand> &commandLog() const { return m_commandLog; }
 
     const QList<SimStreamRecord> &streamLog() const { return m_log; }
     void clearStreamLog() { m_log.clear(); }
@@ -172,4 +182,5 @@ private:
 
     bool m_logEnabled = true;
     QList<SimStreamRecord> m_log;
+    QList<SimCommand> m_commandLog;
 };

@@ -1,0 +1,243 @@
+// A recording that survives the tool: the journal left by a killed tool, and its recovery at the
+// next start. The kill hits a real process: this binary run again with --tool, which builds the
+// main window and records from the simulated card through the user interface.
+#include "fakelink.h"
+#include "mainwindow.h"
+#include "modaldialoghelper.h"
+#include "myserialport.h"
+#include "ptycardserver.h"
+#include "recordjournal.h"
+#include "../record/recordtestlink.h"
+#include "recordwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// The child: the tool on the card's port, recording, until it is killed.
+int runTool()
+{
+    MainWindow w;
+    w.show();
+    w.findChild<QComboBox *>("SerialPortSelect")->setCurrentIndex(0); // the extra port comes first
+    QTest::mouseClick(w.findChild<QPushButton *>("btnSerialOpen"), Qt::LeftButton);
+    if (!QTest::qWaitFor([&w] { return w.deviceLink()->isPortOpen(); }, 30000))
+        return 10;
+    QTest::mouseClick(w.findChild<QPushButton *>("pushRecord"), Qt::LeftButton);
+    RecordWindow *record = w.recordingWindow();
+    QTest::mouseClick(record->findChild<QPushButton *>("btnRecordStart"), Qt::LeftButton);
+    if (!QTest::qWaitFor([record] { return record->recordingState() == 1; }, 30000))
+        return 11;
+    std::printf("recording %s\n", qPrintable(record->journalPath()));
+    std::fflush(stdout);
+    return QApplication::exec();
+}
+
+void exportTo(ModalDialogHelper &dialogs, RecordWindow *record, const QString &file)
+{
+    record->saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
+    QCOMPARE(clickForDialog(dialogs, record->findChild<QPushButton *>("btnRecordExport")).text, QString("文件导出成功"));
+}
+
+const DialogRecord RecoveryQuestion{"question", "提示", "发现未导出的记录，是否恢复?"};
+
+} // namespace
+
+class TestRecordRecovery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void killedToolLeavesAJournalThatRecoveryExports();
+    void recoveryTakesTheNewestUpToItsLastRowOrKeepsAll_data();
+    void recoveryTakesTheNewestUpToItsLastRowOrKeepsAll();
+};
+
+void TestRecordRecovery::killedToolLeavesAJournalThatRecoveryExports()
+{
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const QString folder = defaultJournalFolder();
+    QVERIFY(folder.startsWith(data.path()));
+
+    PtyCardServer server(3);
+    server.card().setSensorCount(16);
+    server.card().receive(cardFrame(0x83, QByteArray(1, 4)), 0); // 200 Hz
+    server.card().takeOutput();
+    QVERIFY(server.start());
+
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TACTILON_EXTRA_PORTS", server.slavePath());
+    env.insert("XDG_DATA_HOME", data.path());
+    env.insert("QT_LOGGING_RULES", "*.debug=false");
+    tool.setProcessEnvironment(env);
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(QCoreApplication::applicationFilePath(), {"--tool"});
+    QVERIFY(QTest::qWaitFor([&tool] { return tool.canReadLine() || tool.state() == QProcess::NotRunning; }, 60000));
+    const QByteArray line = tool.readLine().trimmed();
+    QVERIFY2(line.startsWith("recording "), line.constData());
+    const QString journal = QString::fromLocal8Bit(line.mid(10));
+    QVERIFY(journal.startsWith(folder));
+
+    // Two seconds of rows on disk, then the hard kill.
+    QVERIFY(QTest::qWaitFor([&journal] { return readFile(journal).count('\n') > 400; }, 60000));
+    // Anywhere in the writer's cycle, not just after it wrote (the loss printed below is a figure).
+    QTest::qWait(int(QRandomGenerator::global()->bounded(250)));
+    const qint64 killedAt = server.nowMs();
+    ::kill(pid_t(tool.processId()), SIGKILL);
+    QVERIFY(QTest::qWaitFor([&tool] { return tool.state() == QProcess::NotRunning; }, 30000));
+    QCOMPARE(tool.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(journalFiles(folder), QStringList{journal}); // a crash leaves it
+
+    QList<SimStreamRecord> frames;
+    for (const SimStreamRecord &r : server.card().streamLog())
+        if (r.type == 2)
+            frames.append(r);
+    qsizetype sentSecondBefore = 0, sentAtKill = 0;
+    for (const SimStreamRecord &r : frames) {
+        sentSecondBefore += r.atMs <= killedAt - 1000;
+        sentAtKill += r.atMs <= killedAt;
+    }
+    uint startTime = 0;
+    for (const SimCommand &c : server.card().commandLog())
+        if (c.cmd == 0x8D)
+            startTime = RecordTestLink::payloadTime(QByteArray(3, 0) + c.payload);
+
+    // The tool starts again: it asks, and Yes brings the recording back into the record window.
+    MainWindow w;
+    w.show();
+    ModalDialogHelper dialogs;
+    dialogs.answerNext(QMessageBox::Yes);
+    w.offerRecovery();
+    QCOMPARE(dialogs.records(), QList<DialogRecord>{RecoveryQuestion});
+    RecordWindow *record = w.recordingWindow();
+    QVERIFY(record->isVisible());
+    QCOMPARE(record->recordingState(), 0);
+    QVERIFY(record->findChild<QPushButton *>("btnRecordStart")->isEnabled());
+    QVERIFY(record->findChild<QPushButton *>("btnRecordExport")->isEnabled());
+
+    const QByteArray rows = record->recordedRows().toByteArray();
+    const qsizetype recovered = rows.count('\n');
+    qInfo("frames sent before the kill %lld, recovered %lld, lost %lld",
+          qlonglong(sentAtKill), qlonglong(recovered), qlonglong(sentAtKill - recovered));
+    QVERIFY2(recovered >= sentSecondBefore, qPrintable(QString("%1 of %2").arg(recovered).arg(sentSecondBefore)));
+    // In order, none twice, each as the card sent it.
+    QByteArray expected;
+    for (qsizetype i = 0; i < recovered && i < frames.size(); ++i) {
+        QList<Sample> samples;
+        for (const SimSample &s : frames[i].samples)
+            samples.append({s.x, s.y, s.z});
+        expected += expectedRow(msSinceStart(frames[i].timeStamp, startTime), frames[i].timeStamp, samples);
+    }
+    QCOMPARE(rows, expected);
+
+    const QString exported = data.filePath("exported.csv");
+    exportTo(dialogs, record, exported);
+    QCOMPARE(readFile(exported), recordHeader(16) + expected);
+
+    w.offerRecovery(); // once per start
+    QCOMPARE(dialogs.count(), 2);
+    // A normal close after the export leaves no journal.
+    QVERIFY(w.close());
+    QCOMPARE(dialogs.count(), 2);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+}
+
+void TestRecordRecovery::recoveryTakesTheNewestUpToItsLastRowOrKeepsAll_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("yes") << true;
+    QTest::newRow("no") << false;
+}
+
+void TestRecordRecovery::recoveryTakesTheNewestUpToItsLastRowOrKeepsAll()
+{
+    QFETCH(bool, yes);
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const QString folder = defaultJournalFolder();
+
+    const uint start = 36000000; // 10:00:00.000
+    QByteArray olderRows, newerRows;
+    for (int i = 0; i < 3; ++i)
+        olderRows += recordRow(start + 10 * uint(i), start, {{1, 1, 1}});
+    for (int i = 0; i < 5; ++i)
+        newerRows += recordRow(start + 10 * uint(i), start, {{short(i), -2, 3}, {4, short(-i), 6}});
+    const QString older = folder + "/2026-01-01_10-00-00-000.csv";
+    const QString newer = folder + "/2026-01-02_10-00-00-000.csv";
+    const QByteArray olderBytes = recordHeader(1) + olderRows;
+    // The crash cut the last row short.
+    const QByteArray newerBytes = recordHeader(2) + newerRows + "50,10:0:0:50,7,-2";
+    writeFile(older, olderBytes);
+    writeFile(newer, newerBytes);
+    // Killed within its first row: nothing to recover, and nothing to delete either.
+    const QString newest = folder + "/2026-01-03_10-00-00-000.csv";
+    const QByteArray newestBytes = recordHeader(2) + "0,10:0";
+    writeFile(newest, newestBytes);
+
+    MainWindow w;
+    w.show();
+    ModalDialogHelper dialogs;
+    dialogs.answerNext(yes ? QMessageBox::Yes : QMessageBox::No);
+    w.offerRecovery();
+    QCOMPARE(dialogs.records(), QList<DialogRecord>{RecoveryQuestion});
+    RecordWindow *record = w.recordingWindow();
+    if (yes) {
+        QCOMPARE(record->recordedRows().toByteArray(), newerRows);
+        QVERIFY(record->hasUnexportedRecording());
+        const QString exported = data.filePath("exported.csv");
+        exportTo(dialogs, record, exported);
+        // The header is the journal's: the link has seen no frame of this recording.
+        QCOMPARE(readFile(exported), recordHeader(2) + newerRows);
+    } else {
+        QVERIFY(record->recordedRows().isEmpty());
+        QVERIFY(record->isHidden());
+    }
+    QCOMPARE(readFile(older), olderBytes);
+    QCOMPARE(readFile(newer), newerBytes);
+    QCOMPARE(readFile(newest), newestBytes);
+
+    QVERIFY(w.close());
+    // The recovered and exported one is done with; the rest stay where they are.
+    const QStringList left = yes ? QStringList{older} : QStringList{newer, older};
+    QCOMPARE(journalFiles(folder), left);
+    QVERIFY(QFile::exists(newest));
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName("tactilon");
+    if (argc > 1 && qstrcmp(argv[1], "--tool") == 0)
+        return runTool();
+    TestRecordRecovery test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_recordrecovery.moc"

@@ -1,0 +1,289 @@
+// tactilon-record, the real program, against the simulated card on a pseudo-terminal.
+#include "ptycardserver.h"
+#include "recordformat.h"
+#include "../record/recordtestlink.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
+
+#include <csignal>
+
+namespace {
+
+uint timeOfDayNow()
+{
+    return uint(QTime::currentTime().msecsSinceStartOfDay());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Field 1 of the file's last complete row; -1 without one.
+qint64 lastRowMs(const QString &path)
+{
+    const QByteArray all = readFile(path);
+    const qsizetype end = all.lastIndexOf('\n');
+    const qsizetype begin = all.lastIndexOf('\n', end - 1) + 1;
+    if (end < 0 || begin == 0)
+        return -1;
+    return all.mid(begin, end - begin).split(',').value(0).toLongLong();
+}
+
+// One run of the recorder on the card; the card serves on this thread while the test waits.
+struct RecorderRun
+{
+    explicit RecorderRun(int sensors = 16)
+    {
+        server.card().setSensorCount(sensors);
+        if (!server.start())
+            qFatal("no pseudo-terminal");
+        output = dir.filePath("out.csv");
+    }
+    void start(const QStringList &args)
+    {
+        startedAt = timeOfDayNow();
+        process.start(TACTILON_RECORD, args);
+        process.waitForStarted();
+    }
+    QStringList standard(const QStringList &more = {}) const
+    {
+        return QStringList{"--port", server.slavePath(), "--output", output} + more;
+    }
+    bool finish(int timeoutMs = 30000)
+    {
+        const bool done = QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }, timeoutMs);
+        finishedAt = timeOfDayNow();
+        err = process.readAllStandardError();
+        return done;
+    }
+    // The time-stamped frames the card sent, and the clock value it was synchronised to.
+    QList<SimStreamRecord> stamped()
+    {
+        QList<SimStreamRecord> out;
+        for (const SimStreamRecord &r : server.card().streamLog())
+            if (r.type == 2)
+                out.append(r);
+        return out;
+    }
+    QList<SimCommand> commands(quint8 cmd)
+    {
+        QList<SimCommand> out;
+        for (const SimCommand &c : server.card().commandLog())
+            if (c.cmd == cmd)
+                out.append(c);
+        return out;
+    }
+    // The rows the card's frames make, written independently of the recorder's formatter.
+    QByteArray expectedRows(uint startTime, qsizetype count)
+    {
+        QByteArray rows;
+        const QList<SimStreamRecord> frames = stamped();
+        for (qsizetype i = 0; i < count && i < frames.size(); ++i) {
+            const SimStreamRecord &r = frames[i];
+            QList<Sample> samples;
+            for (const SimSample &s : r.samples)
+                samples.append({s.x, s.y, s.z});
+            const uint field1 = (r.timeStamp % 86400000u + 86400000u - startTime) % 86400000u;
+            rows += expectedRow(field1, r.timeStamp, samples);
+        }
+        return rows;
+    }
+
+    PtyCardServer server{5};
+    QTemporaryDir dir;
+    QString output;
+    QProcess process;
+    QByteArray err;
+    uint startedAt = 0;
+    uint finishedAt = 0;
+};
+
+uint payloadTime(const QByteArray &p)
+{
+    return p.size() == 4 ? uint(quint8(p[0])) << 24 | uint(quint8(p[1])) << 16 | uint(quint8(p[2])) << 8 | uint(quint8(p[3]))
+                         : 0;
+}
+
+} // namespace
+
+class TestRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void recordsEveryFrameAndStopsTheCard_data();
+    void recordsEveryFrameAndStopsTheCard();
+    void cardThatDoesNotCooperateGivesExit1_data();
+    void cardThatDoesNotCooperateGivesExit1();
+    void lostPortOrFullDiskGivesExit3_data();
+    void lostPortOrFullDiskGivesExit3();
+    void commandLineIsChecked_data();
+    void commandLineIsChecked();
+};
+
+void TestRecorder::recordsEveryFrameAndStopsTheCard_data()
+{
+    QTest::addColumn<int>("signal"); // 0: --seconds 3
+    QTest::newRow("three seconds at 200 Hz") << 0;
+    QTest::newRow("SIGINT after one second") << int(SIGINT);
+    QTest::newRow("SIGTERM after one second") << int(SIGTERM);
+}
+
+void TestRecorder::recordsEveryFrameAndStopsTheCard()
+{
+    QFETCH(int, signal);
+    RecorderRun run;
+    run.start(run.standard(signal == 0 ? QStringList{"--frequency", "200", "--seconds", "3"}
+                                       : QStringList{"--baud", "921600"}));
+    if (signal != 0) {
+        QVERIFY(QTest::qWaitFor([&run] { return lastRowMs(run.output) >= 1000; }, 30000));
+        ::kill(pid_t(run.process.processId()), signal);
+    }
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.process.exitCode() == 0, run.err.constData());
+    QVERIFY2(run.err.contains("rows in"), run.err.constData()); // the summary line
+
+    // The card was synchronised to the PC's time of day, once, and told to stop at the end.
+    const QList<SimCommand> syncs = run.commands(0x8D);
+    QCOMPARE(syncs.size(), 1);
+    const uint startTime = payloadTime(syncs.first().payload);
+    if (run.finishedAt >= run.startedAt) // not across midnight
+        QVERIFY(startTime >= run.startedAt && startTime <= run.finishedAt);
+    QCOMPARE(run.server.card().commandLog().last().cmd, quint8(0x82));
+    QCOMPARE(run.server.card().commandLog().last().payload, QByteArray(1, '\0'));
+    if (signal == 0)
+        QCOMPARE(run.server.card().freIndex(), 4);
+
+    // Every time-stamped frame the card sent is one row, in order, time stamps and values as sent.
+    const QList<SimStreamRecord> frames = run.stamped();
+    QVERIFY(frames.size() >= 40); // a second at the card's 50 Hz, or three at 200 Hz
+    const QByteArray file = readFile(run.output);
+    QCOMPARE(file, recordHeader(16) + run.expectedRows(startTime, frames.size()));
+    if (signal == 0)
+        QVERIFY(frames.last().timeStamp - frames.first().timeStamp >= 2900);
+}
+
+void TestRecorder::cardThatDoesNotCooperateGivesExit1_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("refused");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("silent card") << true << 0 << QStringList{} << "the card did not answer the clock synchronisation (0x8D)";
+    QTest::newRow("silent card, frequency") << true << 0 << QStringList{"--frequency", "100"}
+                                            << "the card did not answer the sample frequency request (0x83, 100 Hz)";
+    QTest::newRow("clock sync refused") << false << 0x8D << QStringList{"--frequency", "100"}
+                                        << "the card refused the clock synchronisation (0x8D, status 1)";
+    QTest::newRow("frequency refused") << false << 0x83 << QStringList{"--frequency", "100"}
+                                       << "the card refused the sample frequency 100 Hz (0x83, status 1)";
+}
+
+void TestRecorder::cardThatDoesNotCooperateGivesExit1()
+{
+    QFETCH(bool, silent);
+    QFETCH(int, refused);
+    QFETCH(QStringList, args);
+    QFETCH(QString, reason);
+    RecorderRun run(4);
+    run.server.card().setSilent(silent);
+    if (refused)
+        run.server.card().setRefusedCodes({quint8(refused)});
+    run.start(run.standard(args + QStringList{"--seconds", "2"}));
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 1);
+    QVERIFY2(run.err.contains(reason.toUtf8()), run.err.constData());
+    QVERIFY(!QFile::exists(run.output)); // nothing recorded, nothing left behind
+}
+
+void TestRecorder::lostPortOrFullDiskGivesExit3_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("card vanishes") << "vanish" << "lost the port";
+    QTest::newRow("no such port") << "no port" << "cannot open the port /nonexistent/tty";
+    QTest::newRow("full disk") << "full" << "writing /dev/full failed";
+}
+
+void TestRecorder::lostPortOrFullDiskGivesExit3()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    RecorderRun run;
+    if (fault == "no port")
+        run.start({"--port", "/nonexistent/tty", "--output", run.output});
+    else if (fault == "full")
+        run.start({"--port", run.server.slavePath(), "--output", "/dev/full"});
+    else
+        run.start(run.standard({"--frequency", "200"}));
+    if (fault == "vanish") {
+        QVERIFY(QTest::qWaitFor([&run] { return lastRowMs(run.output) >= 500; }, 30000));
+        run.server.vanish();
+    }
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitCode(), 3);
+    QVERIFY2(run.err.contains(reason.toUtf8()), run.err.constData());
+    if (fault != "vanish")
+        return;
+    // The rows so far stay, whole: exactly the card's first frames.
+    const QByteArray file = readFile(run.output);
+    const QByteArray header = recordHeader(16);
+    QVERIFY(file.startsWith(header));
+    const qsizetype rows = file.count('\n') - 1;
+    QVERIFY(rows >= 100);
+    QCOMPARE(file, header + run.expectedRows(payloadTime(run.commands(0x8D).first().payload), rows));
+}
+
+void TestRecorder::commandLineIsChecked_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("text"); // on standard error, or for --help on standard output
+    const QString usage = "usage: tactilon-record --port PATH";
+    QTest::newRow("nothing") << QStringList{} << 2 << usage;
+    QTest::newRow("no output") << QStringList{"--port", "/dev/null"} << 2 << "--output is required";
+    QTest::newRow("no port") << QStringList{"--output", "x.csv"} << 2 << "--port is required";
+    QTest::newRow("baud") << QStringList{"--port", "p", "--output", "x.csv", "--baud", "9600"} << 2 << "invalid --baud \"9600\"";
+    QTest::newRow("frequency") << QStringList{"--port", "p", "--output", "x.csv", "--frequency", "30"} << 2
+                               << "invalid --frequency \"30\"";
+    QTest::newRow("seconds zero") << QStringList{"--port", "p", "--output", "x.csv", "--seconds", "0"} << 2
+                                  << "invalid --seconds \"0\"";
+    QTest::newRow("seconds text") << QStringList{"--port", "p", "--output", "x.csv", "--seconds", "3s"} << 2
+                                  << "invalid --seconds \"3s\"";
+    QTest::newRow("unknown option") << QStringList{"--port", "p", "--output", "x.csv", "--fast"} << 2 << "Unknown option 'fast'";
+    QTest::newRow("stray argument") << QStringList{"--port", "p", "--output", "x.csv", "more"} << 2
+                                    << "unexpected argument \"more\"";
+    QTest::newRow("output not creatable") << QStringList{"--port", "p", "--output", "/nonexistent/x.csv"} << 2
+                                          << "cannot create the output file /nonexistent/x.csv";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--frequency <HZ>";
+}
+
+void TestRecorder::commandLineIsChecked()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(TACTILON_RECORD, args);
+    QVERIFY(p.waitForFinished(30000)); // nothing here reaches a card
+    QCOMPARE(p.exitCode(), exitCode);
+    const QByteArray shown = exitCode == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
+    QVERIFY2(shown.contains(text.toUtf8()), shown.constData());
+    if (exitCode == 2 && !text.startsWith("cannot"))
+        QVERIFY2(shown.contains("usage: tactilon-record"), shown.constData());
+    if (exitCode == 0)
+        for (const char *option : {"--port", "--baud", "--seconds", "--output", "--progress", "--help"})
+            QVERIFY2(shown.contains(option), option);
+    QVERIFY(QDir(dir.path()).isEmpty());
+}
+
+QTEST_MAIN(TestRecorder)
+#include "tst_recorder.moc"
