@@ -146,7 +146,8 @@ int main(int argc, char **argv)
     std::printf("journal on the GUI thread: %+.0f ns per row, %+.3f ms CPU per s; writer thread %.2f ms CPU per s\n",
                 bestOn - bestOff, (onNs - offNs) / 1e6 / elapsed, writerMsPerS);
     on.findChild<QPushButton *>("btnRecordStop")->click();
-    QTest::qWaitFor([&on] { return on.recordingState() == 0; }, 5000);
+    if (!QTest::qWaitFor([&on] { return on.recordingState() == 0; }, 5000))
+        std::fprintf(stderr, "the card did not answer the stop\n");
     thread.quit();
     thread.wait();
     return 0;
