@@ -184,8 +184,7 @@ void Calibration::TableViewCellDataChange(QModelIndex topLeft, QModelIndex botto
     const int value = item->text().toInt(&ok, 10);
     if (ok && value >= -32767 && value <= 32767)
         return;
-    QMessageBox::warning(this, "提示", "允许输入范围：-32767~32767");
-    m_model->setItem(row, column, new QStandardItem("0"));
+    warnAfterEdit(this, m_model, topLeft, "提示", "允许输入范围：-32767~32767", [] { return new QStandardItem("0"); });
 }
 
 void Calibration::on_btnRead_clicked()

@@ -302,8 +302,8 @@ void Demarcate::checkValueCell(QStandardItemModel *model, const QModelIndex &ind
     int value = 0;
     if (parseValue(index.data().toString(), value))
         return;
-    QMessageBox::warning(this, "提示", ValueRangeText);
-    model->setItem(index.row(), index.column(), centred ? centredItem("0") : new QStandardItem("0"));
+    warnAfterEdit(this, model, index, "提示", ValueRangeText,
+                  centred ? +[] { return centredItem("0"); } : +[] { return new QStandardItem("0"); });
 }
 
 void Demarcate::readTableCellDataChange(QModelIndex topLeft, QModelIndex bottomRight, QList<int> roles)
@@ -336,8 +336,7 @@ void Demarcate::writeTableCellDataChange(QModelIndex topLeft, QModelIndex bottom
     const QString text = topLeft.data().toString();
     double pressure = 0;
     if (!parsePressure(text, pressure)) {
-        QMessageBox::warning(this, "提示", PressureRangeText);
-        m_writeModel->setItem(topLeft.row(), 0, centredItem("0.000"));
+        warnAfterEdit(this, m_writeModel, topLeft, "提示", PressureRangeText, [] { return centredItem("0.000"); });
         return;
     }
     const int dot = text.indexOf('.', 1);

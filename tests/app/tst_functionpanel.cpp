@@ -26,6 +26,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <utility>
 
 namespace {
 
@@ -73,6 +75,8 @@ private slots:
     void closingReleasesEveryWindowOnce();
     void closingWithUnfinishedInputEndsCleanly_data();
     void closingWithUnfinishedInputEndsCleanly();
+    void cellWarningOutlivesTheEditor_data();
+    void cellWarningOutlivesTheEditor();
 
 private:
     QTemporaryDir m_dir;
@@ -379,6 +383,53 @@ void TestFunctionPanel::closingWithUnfinishedInputEndsCleanly()
     QVERIFY(demarcate.isNull());
     QCOMPARE(w->sensorCount(), 6); // an unfinished entry is not applied
     delete w;
+}
+
+void TestFunctionPanel::cellWarningOutlivesTheEditor_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("demarcation write cell") << "actDemarcate" << "writeTable" << 0 << 6 << "允许输入范围：-32767~32767";
+    QTest::newRow("calibration cell") << "btnCalibration" << "tableView" << 5 << 2 << "允许输入范围：-32767~32767";
+}
+
+// A cell left with an out-of-range value is committed when the user goes to the main window; while
+// its warning is up the sensor count shrinks and takes the cell's editor away.
+void TestFunctionPanel::cellWarningOutlivesTheEditor()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, field);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, warning);
+    MainWindow w;
+    w.show();
+    QVERIFY(activate(&w));
+    click(w, qPrintable(button));
+    QWidget *window = button == "actDemarcate" ? static_cast<QWidget *>(w.demarcateWindow()) : w.calibrationWindow();
+    if (auto *tabs = window->findChild<QTabWidget *>("tabWidget"))
+        tabs->setCurrentIndex(0);
+    QVERIFY(activate(window));
+    auto *table = child<QTableView>(*window, qPrintable(field));
+    const QPoint at = table->visualRect(table->model()->index(row, column)).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, at);
+    QTRY_VERIFY(table->viewport()->findChild<QLineEdit *>());
+    QTest::keyClicks(table->viewport()->findChild<QLineEdit *>(), "99999");
+
+    ModalDialogHelper dialogs;
+    bool shrunk = false;
+    connect(&dialogs, &ModalDialogHelper::shown, [&] {
+        if (!std::exchange(shrunk, true))
+            QTimer::singleShot(0, [&] { typeInto(child<QLineEdit>(w, "lineSensorSum"), "2"); });
+    });
+    QVERIFY(activate(&w));
+    QTRY_COMPARE(w.sensorCount(), 2);
+    QTest::qWait(100);
+    QCOMPARE(dialogs.records().value(0), (DialogRecord{"warning", "提示", warning}));
 }
 
 QTEST_MAIN(TestFunctionPanel)
