@@ -267,7 +267,8 @@ private:
     }
 
     // Without a window manager only the program activates windows; a user's click does it.
-    void bringUp(QWidget *w)
+    // The wait runs the event loop: false when the widget went meanwhile (an item editor, say).
+    bool bringUp(const QPointer<QWidget> &w)
     {
         QWidget *top = w->window();
         if (QApplication::activeWindow() != top) {
@@ -275,6 +276,7 @@ private:
             top->activateWindow();
             (void)QTest::qWaitForWindowActive(top, 300);
         }
+        return w && w->isVisible();
     }
 
     QString randomText()
@@ -360,16 +362,15 @@ private:
         if (!b)
             return;
         log("click " + nameOf(b));
-        bringUp(b);
-        QTest::mouseClick(b, Qt::LeftButton);
+        if (bringUp(b))
+            QTest::mouseClick(b, Qt::LeftButton);
     }
 
     void chooseInCombo()
     {
         QComboBox *c = pick(reachable<QComboBox>(notPortList));
-        if (!c)
+        if (!c || !bringUp(c))
             return;
-        bringUp(c);
         if (chance(30)) {
             log("open the list of " + nameOf(c)); // the helper picks a row
             QTest::mouseClick(c, Qt::LeftButton);
@@ -391,9 +392,19 @@ private:
             return;
         const QString text = randomText();
         log(QString("type \"%1\" into %2").arg(text.left(20), nameOf(e)));
-        bringUp(e);
-        typeInto(e, text, false);
-        finishTyping(e);
+        // A table's editor may go with any event: every step looks again.
+        QPointer<QLineEdit> edit(e);
+        if (!bringUp(e))
+            return;
+        QTest::mouseClick(edit, Qt::LeftButton);
+        if (!edit)
+            return;
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        if (edit)
+            QTest::keyClicks(edit, text);
+        if (edit)
+            finishTyping(edit);
     }
 
     static bool hasRows(QAbstractItemView *v) { return v->model() && v->model()->rowCount() > 0 && v->model()->columnCount() > 0; }
@@ -410,9 +421,10 @@ private:
         QAbstractItemView *v = pick(reachable<QAbstractItemView>(hasRows));
         if (!v)
             return;
-        const QModelIndex i = randomIndex(v);
+        const QPersistentModelIndex i = randomIndex(v);
         log(QString("click cell %1,%2 of %3").arg(i.row()).arg(i.column()).arg(nameOf(v)));
-        bringUp(v);
+        if (!bringUp(v) || !i.isValid())
+            return;
         QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, v->visualRect(i).center());
     }
 
@@ -421,13 +433,19 @@ private:
         QAbstractItemView *v = pick(reachable<QAbstractItemView>(hasRows));
         if (!v)
             return;
-        const QModelIndex i = randomIndex(v);
+        const QPersistentModelIndex i = randomIndex(v);
         const QString text = randomText();
         log(QString("edit cell %1,%2 of %3: \"%4\"").arg(i.row()).arg(i.column()).arg(nameOf(v), text.left(20)));
-        bringUp(v);
+        QPointer<QAbstractItemView> view(v);
+        if (!bringUp(v) || !i.isValid())
+            return;
         const QPoint at = v->visualRect(i).center();
         QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, at);
+        if (!view)
+            return;
         QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, at);
+        if (!view)
+            return;
         QPointer<QLineEdit> editor;
         for (QLineEdit *e : v->viewport()->findChildren<QLineEdit *>())
             if (e->isVisible())
@@ -435,7 +453,8 @@ private:
         if (!editor)
             return;
         QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(editor, text);
+        if (editor)
+            QTest::keyClicks(editor, text);
         if (editor)
             finishTyping(editor);
     }
@@ -449,7 +468,8 @@ private:
             return;
         const int row = below(l->count());
         log(QString("tick row %1 of %2").arg(row).arg(nameOf(l)));
-        bringUp(l);
+        if (!bringUp(l) || row >= l->count())
+            return;
         l->scrollToItem(l->item(row));
         clickCheckBox(l, row);
     }
@@ -461,7 +481,8 @@ private:
             return;
         const int tab = below(t->count());
         log(QString("tab %1 of %2").arg(tab).arg(nameOf(t)));
-        bringUp(t);
+        if (!bringUp(t))
+            return;
         QTest::mouseClick(t, Qt::LeftButton, {}, t->tabRect(tab).center());
     }
 
@@ -517,7 +538,8 @@ private:
         if (!plot->isVisible())
             return;
         const QPoint at(below(plot->width()), below(plot->height()));
-        bringUp(plot);
+        if (!bringUp(plot))
+            return;
         switch (below(4)) {
         case 0: {
             log(QString("wheel on the plot at %1,%2").arg(at.x()).arg(at.y()));
@@ -571,7 +593,8 @@ private:
         if (bar->actions().isEmpty())
             return;
         log("open the file menu"); // the helper picks an item or leaves it
-        bringUp(bar);
+        if (!bringUp(bar))
+            return;
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(bar->actions().first()).center());
     }
 
@@ -595,8 +618,8 @@ private:
             return;
         const QPoint at(below(w->width()), below(w->height()));
         log(QString("click %1 at %2,%3").arg(nameOf(w)).arg(at.x()).arg(at.y()));
-        bringUp(w);
-        QTest::mouseClick(w, Qt::LeftButton, {}, at);
+        if (bringUp(w))
+            QTest::mouseClick(w, Qt::LeftButton, {}, at);
     }
 
     // Save dialogs give one of a few files in the run's folder, an unwritable path or a cancel;
