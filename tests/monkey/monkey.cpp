@@ -88,7 +88,9 @@ struct Trail
             std::fprintf(stderr, "  %s\n", qPrintable(l));
         mutex.unlock();
     }
-} g_trail;
+};
+// Never destroyed: a sanitizer's report at exit still prints it.
+Trail &g_trail = *new Trail;
 
 void printSeed()
 {
@@ -101,12 +103,14 @@ void onCrash()
     printSeed();
 }
 
+#ifndef TACTILON_SANITIZE
 void onFatalSignal(int sig)
 {
     onCrash();
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
+#endif
 
 // Beats on the GUI thread; aborts the process when the beats stop (a hang bound, nothing timed).
 class Watchdog
