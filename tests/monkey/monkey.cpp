@@ -54,8 +54,12 @@
 
 namespace {
 
-constexpr qint64 HangMs = 30000;      // the GUI thread did not turn at all
-constexpr qint64 StarvedMs = 90000;   // it turned, but no input could be given (a loop never ends)
+// The GUI thread did not turn at all; TACTILON_MONKEY_HANG_SECONDS widens it for slow
+// diagnostic runs (a sanitizer unwinding every allocation, say).
+const qint64 HangMs = 1000 * qint64(qEnvironmentVariableIntValue("TACTILON_MONKEY_HANG_SECONDS") > 0
+                                        ? qEnvironmentVariableIntValue("TACTILON_MONKEY_HANG_SECONDS")
+                                        : 30);
+const qint64 StarvedMs = 3 * HangMs; // it turned, but no input could be given (a loop never ends)
 
 std::uint32_t g_seed = 0;
 char g_seedLine[64];
