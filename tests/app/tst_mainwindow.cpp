@@ -1,4 +1,5 @@
 #include "curvegraphic.h"
+#include "debugcapture.h"
 #include "fakelink.h"
 #include "mainwindow.h"
 #include "modaldialoghelper.h"
@@ -266,7 +267,10 @@ void TestMainWindow::failedOpenIsReportedThenFrequencyReadFails()
     QCOMPARE(ports->itemText(0), fake);
     QCOMPARE(ports->currentIndex(), 0);
     ModalDialogHelper dialogs;
+    QSignalSpy opened(&w, &MainWindow::serialOpen);
     QTest::mouseClick(child<QPushButton>(w, "btnSerialOpen"), Qt::LeftButton);
+    QCOMPARE(opened.count(), 1);
+    QCOMPARE(opened.first(), (QList<QVariant>{fake, 115200})); // the baud rate shown at start
     QVERIFY(dialogs.waitForCount(1));
     QCOMPARE(dialogs.records().at(0), (DialogRecord{"critical", "错误信息", "串口打开失败"}));
     QVERIFY(dialogs.waitForCount(2, 6000));
@@ -280,6 +284,7 @@ void TestMainWindow::cardStreamingTimeStampsIsShownAsDemarcatedData()
     qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
     MainWindow w;
     ModalDialogHelper dialogs;
+    DebugCapture capture;
     auto *type = child<QComboBox>(w, "InfoTypeSelect");
     type->setCurrentIndex(1); // row 1 while closed: nothing is sent
     openOnPty(w, pty, 0);
@@ -294,6 +299,8 @@ void TestMainWindow::cardStreamingTimeStampsIsShownAsDemarcatedData()
     pty.write(cardFrame(0x82, hex("00")));
     QVERIFY(dialogs.waitForCount(1));
     QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "提示", "数据类型设置成功"}));
+    QTest::qWait(1100); // a read repeating every 500 ms would have run twice more by now
+    QCOMPARE(capture.withPrefix("infotype=").size(), 1);
 }
 
 void TestMainWindow::choosingFrequencySendsItOnlyWhenOpen()
@@ -324,7 +331,12 @@ void TestMainWindow::cardHangUpClosesThePanel()
     qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
     MainWindow w;
     ModalDialogHelper dialogs;
+    auto *baud = child<QComboBox>(w, "BandSelect");
+    baud->setFocus();
+    QTest::keyClick(baud, Qt::Key_Down);
+    QSignalSpy opened(&w, &MainWindow::serialOpen);
     openOnPty(w, pty, 0);
+    QCOMPARE(opened.first().at(1).toInt(), 460800);
     QTRY_COMPARE(child<QPushButton>(w, "btnSerialOpen")->text(), QString("关闭"));
     pty.closeMaster();
     QVERIFY(dialogs.waitForCount(1));

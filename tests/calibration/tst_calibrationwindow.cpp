@@ -415,12 +415,18 @@ void TestCalibrationWindow::completedAcquisitionShowsAverages()
     const QByteArray pair = sourceFrame({{100, -200, 300}, {7, 8, 9}, {-1000, 0, 32767}})
                             + sourceFrame({{102, -201, 300}, {7, 8, 9}, {-1002, 0, 32767}});
     QTimer card;
-    connect(&card, &QTimer::timeout, this, [this, &pair] { m_link->feed(pair); });
+    int progressSeen = 0; // the bar follows the acquisition
+    connect(&card, &QTimer::timeout, this, [this, &pair, &progressSeen] {
+        m_link->feed(pair);
+        if (auto *progress = m_window->findChild<QProgressDialog *>())
+            progressSeen = std::max(progressSeen, progress->value());
+    });
     card.start(20);
 
     button("btnCheck")->click();
     card.stop();
     QCOMPARE(m_dialogs->records(), (QList<DialogRecord>{acquisitionProgress, info("系统提示", "校准数据获取完成")}));
+    QVERIFY2(progressSeen >= 50, qPrintable(QString::number(progressSeen)));
     const QList<QByteArray> sent = m_link->link->sentFrames();
     QCOMPARE(sent, (QList<QByteArray>{hex("A50382012B"), hex("A50382002A")}));
 

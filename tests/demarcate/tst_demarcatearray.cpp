@@ -120,6 +120,9 @@ void TestDemarcateArray::axisSelectionKeepsTableAndRemovalActsOnTheRowsShown()
     QTRY_COMPARE(f.model("readTable")->rowCount(), 3);
     f.select("comAxitSelect", 1);
     QCOMPARE(f.child<QGroupBox>("writtenGroupBox")->title(), QString("Y轴已写入数据"));
+    f.select("comAxitSelect", 0);
+    QCOMPARE(f.child<QGroupBox>("writtenGroupBox")->title(), QString("X轴已写入数据"));
+    f.select("comAxitSelect", 1);
     QCOMPARE(f.cell("readTable", 0, 1), QString("10.00"));
 
     // The ticked rows show X points 10.00 and 30.00: those are removed, whatever the selection.
@@ -169,6 +172,8 @@ void TestDemarcateArray::writeTableCellChecks()
     m->setData(m->index(0, column), typed);
     QTRY_COMPARE(f.cell("writeTable", 0, column), shown); // a warning comes once the edit is over
     QCOMPARE(f.dialogs.records(), warning.isEmpty() ? QList<DialogRecord>() : QList{::warning("提示", warning)});
+    if (column == 0 && !warning.isEmpty()) // the pressure put back is centred
+        QCOMPARE(m->index(0, 0).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
 }
 
 void TestDemarcateArray::sensorCountResizesTablesAndSelector()

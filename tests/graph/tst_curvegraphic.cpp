@@ -211,6 +211,12 @@ void TestCurveGraphic::sensorListShowsCurvesInTheirColours()
     QCOMPARE(plot->graph(0)->pen().color(), QColor(255, 255, 0));
     QCOMPARE(plot->graph(19)->pen().color(), QColor(107, 142, 35));
     QCOMPARE(plot->graph(47)->pen().color(), QColor(216, 191, 216));
+    int channels = 0; // of all 48 colours: an entry changed anywhere in the table shows
+    for (int g = 0; g < 48; ++g) {
+        const QColor c = plot->graph(g)->pen().color();
+        channels += c.red() + c.green() + c.blue();
+    }
+    QCOMPARE(channels, 19994);
     for (const QPen &pen : {plot->graph(47)->pen(), plot->graph(2)->pen()}) {
         QCOMPARE(pen.widthF(), 3.0);
         QCOMPARE(pen.capStyle(), Qt::SquareCap);

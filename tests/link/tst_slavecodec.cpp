@@ -231,6 +231,12 @@ void TestSlaveCodec::decodesTimeStamp()
     link.feed(cardFrame(0x02, hex("0001")));
     QCOMPARE(spy.count(), 1);
     QCOMPARE(int(link.recvInfoType()), 2);
+
+    // A sample cut short after the stamp is not decoded: 4 + 6 + 5 bytes hold one sensor.
+    link.feed(cardFrame(0x02, hex("00000001 000100020003 0004000500")));
+    QCOMPARE(spy.count(), 2);
+    QCOMPARE(spy.last().at(0).value<QList<Axit_t>>().size(), 1);
+    QCOMPARE(spy.last().at(1).toUInt(), 1u);
 }
 
 void TestSlaveCodec::matchesReferenceParserOnRandomStreams()

@@ -315,6 +315,8 @@ void TestRecordWindow::pauseDropsFramesAndResumeCountsThePausedTime()
     QTRY_COMPARE(w.recordedRows().rowCount(), qsizetype(2));
     QCOMPARE(rows(w), expectedRow(100, afterStart(start, 100), {{1, 2, 3}})
                           + expectedRow(5000, afterStart(start, 5000), {{7, 8, 9}}));
+    // The clock runs again after resuming.
+    QTRY_COMPARE(w.findChild<QLabel *>("tickmSec")->text(), zeroPadded(afterStart(start, 5000) % 1000, 3));
 }
 
 void TestRecordWindow::framesWithoutTimeStampAreNeverRecorded()

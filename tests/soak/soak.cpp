@@ -6,6 +6,7 @@
 // link was up. Prints its figures; exit status 1 on any failure.
 //   tst_soak [seconds, default 60]
 #include "calibration.h"
+#include "cardthread.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
 #include "mainwindow.h"
@@ -80,46 +81,6 @@ QString signedMiB(long kib)
 {
     return (kib >= 0 ? "+" : "") + QString::number(kib / 1024.0, 'f', 1);
 }
-
-// The card on a thread of its own, so its work does not count against the GUI thread.
-class CardThread
-{
-public:
-    explicit CardThread(const QString &linkPath)
-    {
-        server = new PtyCardServer(11);
-        server->moveToThread(&thread);
-        QObject::connect(&thread, &QThread::finished, server, &QObject::deleteLater);
-        thread.start();
-        run([&] {
-            server->card().setSensorCount(16);
-            server->card().setCorruption(0.001);
-            server->card().setStreamLogEnabled(true);
-            server->setLinkPath(linkPath);
-            started = server->start();
-        });
-    }
-    ~CardThread()
-    {
-        thread.quit();
-        thread.wait();
-    }
-    template <typename F>
-    void run(F f)
-    {
-        QMetaObject::invokeMethod(server, f, Qt::BlockingQueuedConnection);
-    }
-    qint64 now()
-    {
-        qint64 t = 0;
-        run([&] { t = server->nowMs(); });
-        return t;
-    }
-
-    QThread thread;
-    PtyCardServer *server = nullptr;
-    bool started = false;
-};
 
 // Lateness of a 10 ms timer on the GUI thread: how long the event loop was kept from turning.
 class LatencyProbe : public QObject
@@ -272,7 +233,12 @@ int main(int argc, char *argv[])
     QDir::setCurrent(dir.path());
     const QString link = dir.filePath("tactilon-card");
 
-    CardThread card(link);
+    CardThread card(11, [&](PtyCardServer &server) {
+        server.card().setSensorCount(16);
+        server.card().setCorruption(0.001);
+        server.card().setStreamLogEnabled(true);
+        server.setLinkPath(link);
+    });
     if (!card.started) {
         note("FAIL: no pseudo-terminal for the card");
         return 1;

@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QAbstractItemView>
 #include <QDialog>
+#include <QMenu>
 #include <QProgressDialog>
 #include <QTest>
 
@@ -52,8 +54,51 @@ static QString kindOf(QMessageBox *box)
     }
 }
 
+// A popup menu gets one of its actions clicked or is left with Escape; any other popup (a combo
+// box's list) gets one of its rows clicked or Escape. The input is given from a timer of its own:
+// what it starts may open further dialogs, and this poll must be free to answer them.
+bool ModalDialogHelper::answerPopup()
+{
+    QWidget *popup = QApplication::activePopupWidget();
+    if (!popup || !popup->isVisible())
+        return false;
+    if (m_popupPending)
+        return true;
+    ++m_popups;
+    QPointer<QWidget> target(popup);
+    QPoint at;
+    if (auto *menu = qobject_cast<QMenu *>(popup)) {
+        QList<QAction *> actions;
+        for (QAction *a : menu->actions())
+            if (a->isVisible() && a->isEnabled() && !a->isSeparator())
+                actions.append(a);
+        const int pick = below(int(actions.size()) + 1);
+        if (pick < actions.size())
+            at = menu->actionGeometry(actions.at(pick)).center();
+    } else if (auto *view = popup->findChild<QAbstractItemView *>(); view && view->model()
+               && view->model()->rowCount() > 0 && below(4) > 0) {
+        const QModelIndex index = view->model()->index(below(view->model()->rowCount()), 0);
+        view->scrollTo(index);
+        target = view->viewport();
+        at = view->visualRect(index).center();
+    }
+    m_popupPending = true;
+    QTimer::singleShot(0, this, [this, target, at] {
+        m_popupPending = false;
+        if (!target || !target->isVisible())
+            return;
+        if (at.isNull())
+            QTest::keyClick(target, Qt::Key_Escape);
+        else
+            QTest::mouseClick(target, Qt::LeftButton, {}, at);
+    });
+    return true;
+}
+
 void ModalDialogHelper::poll()
 {
+    if (m_rng && answerPopup())
+        return;
     QWidget *w = QApplication::activeModalWidget();
     if (!w)
         return;
@@ -65,6 +110,8 @@ void ModalDialogHelper::poll()
         QAbstractButton *button = nullptr;
         if (!m_answers.isEmpty())
             button = box->button(m_answers.takeFirst());
+        else if (m_rng && !box->buttons().isEmpty())
+            button = box->buttons().at(below(int(box->buttons().size())));
         if (!button)
             button = box->button(QMessageBox::Ok);
         if (!button)
@@ -85,6 +132,8 @@ void ModalDialogHelper::poll()
             DialogRecord r{"progress", progress->windowTitle(), progress->labelText()};
             m_records.append(r);
             emit recorded(r);
+            if (m_cancelProgressAfterMs < 0 && m_rng && below(3) == 0)
+                m_cancelProgressAfterMs = below(4000);
             if (m_cancelProgressAfterMs >= 0) {
                 QPointer<QProgressDialog> target(progress);
                 QTimer::singleShot(m_cancelProgressAfterMs, this, [target] {
@@ -98,10 +147,14 @@ void ModalDialogHelper::poll()
     }
     if (!m_seen.contains(w)) {
         m_seen.insert(w);
+        connect(w, &QObject::destroyed, this, [this, w] { m_seen.remove(w); });
         DialogRecord r{w->metaObject()->className(), w->windowTitle(), QString()};
         m_records.append(r);
         emit recorded(r);
     }
+    if (m_rng)
+        if (auto *dialog = qobject_cast<QDialog *>(w))
+            dialog->reject();
 }
 
 bool ModalDialogHelper::waitForCount(int count, int timeoutMs)

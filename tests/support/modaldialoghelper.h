@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <random>
 
 // What the user would have read in one modal dialog.
 struct DialogRecord
@@ -41,6 +42,12 @@ public:
     void answerNext(QMessageBox::StandardButton button) { m_answers.append(button); }
     // Cancels the next progress dialog once it has been shown for the given time.
     void cancelNextProgressAfter(int ms) { m_cancelProgressAfterMs = ms; }
+    // With a generator (not owned), what nothing queued answers is answered at random: any
+    // button of a message box, a progress dialog cancelled after a while or left to finish, a
+    // popup menu's action or none, a row of a combo box's list; other dialogs are rejected so
+    // that nothing stays open. Null turns it off.
+    void answerAtRandom(std::mt19937 *rng) { m_rng = rng; }
+    int popupsAnswered() const { return m_popups; }
 
     const QList<DialogRecord> &records() const { return m_records; }
     int count() const { return int(m_records.size()); }
@@ -60,10 +67,15 @@ protected:
 
 private:
     void poll();
+    bool answerPopup();
+    int below(int n) { return int(std::uniform_int_distribution<int>(0, n - 1)(*m_rng)); }
 
     QTimer m_timer;
     QList<DialogRecord> m_records;
     QList<QMessageBox::StandardButton> m_answers;
     QSet<QObject *> m_seen;
     int m_cancelProgressAfterMs = -1;
+    std::mt19937 *m_rng = nullptr;
+    int m_popups = 0;
+    bool m_popupPending = false;
 };
