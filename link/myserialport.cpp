@@ -44,6 +44,15 @@ void MySerialport::openPort(QString portName, int baudRate)
         return;
     }
     qDebug().noquote().nospace() << "port : " << portName;
+    const bool ok = open(portName, baudRate);
+    if (!ok)
+        emit portOpenFailed(portName);
+    emit flushMainwindowsSerialView();
+    readCurrentSampleFre(DefaultReplyTimeoutMs);
+}
+
+bool MySerialport::open(const QString &portName, int baudRate)
+{
     m_port->setPortName(portName);
     m_port->setBaudRate(baudRate, QSerialPort::AllDirections);
     m_port->setDataBits(QSerialPort::Data8);
@@ -56,10 +65,7 @@ void MySerialport::openPort(QString portName, int baudRate)
         m_port->clear();
     m_lossReported = false;
     setPortOpen(ok);
-    if (!ok)
-        emit portOpenFailed(portName);
-    emit flushMainwindowsSerialView();
-    readCurrentSampleFre(DefaultReplyTimeoutMs);
+    return ok;
 }
 
 void MySerialport::closePort()

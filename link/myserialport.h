@@ -16,6 +16,12 @@ public:
 
     qint64 portWrite(const uint8_t *data, qint64 len) override;
     qint64 portWrite(const QByteArray &data) override;
+    // Opens the port with the card's line settings and nothing else: no signal, no frequency
+    // read (a program that only records has no use for them). True when open.
+    bool open(const QString &portName, int baudRate);
+    // Hands what is waiting to be written to the port now, without the event loop (the program
+    // is about to end).
+    void flushPort() { m_port->flush(); }
     // Why the last open or transfer failed, in the serial port's words (link thread only).
     QString portErrorString() const { return m_port->errorString(); }
 

@@ -1,6 +1,7 @@
 #include "slaveprotocol.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMutexLocker>
 #include <QTimer>
@@ -52,10 +53,13 @@ int SlaveProtocol::tx_frame_send(uint8_t, const uint8_t *, int)
     return -1;
 }
 
-int SlaveProtocol::requestReply(uint8_t cmd, const uint8_t *payload, int len, int timeoutMs)
+int SlaveProtocol::requestReply(uint8_t cmd, const uint8_t *payload, int len, int timeoutMs,
+                                const std::function<void()> &beforeRepeat)
 {
     const int perAttempt = timeoutMs / 3;
     for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0 && beforeRepeat)
+            beforeRepeat();
         m_replyStatus[cmd] = ReplyPending;
         tx_frame_send(cmd, payload, len);
         int waited = 0;
@@ -65,8 +69,8 @@ int SlaveProtocol::requestReply(uint8_t cmd, const uint8_t *payload, int len, in
             QTimer::singleShot(10, &loop, &QEventLoop::quit);
             loop.exec();
             waited += 10;
-        } while (m_replyStatus[cmd] == ReplyPending && waited < perAttempt);
-        if (m_replyStatus[cmd] != ReplyPending)
+        } while (m_replyStatus[cmd] == ReplyPending && waited < perAttempt && !m_requestsCancelled.load());
+        if (m_replyStatus[cmd] != ReplyPending || m_requestsCancelled.load())
             break;
     }
     return m_replyStatus[cmd] == ReplyPending ? -1 : m_replyStatus[cmd];
@@ -164,9 +168,21 @@ void SlaveProtocol::setInfoType(uchar type, int id)
 
 void SlaveProtocol::timeStampSync(uint timeStamp)
 {
-    const uint8_t payload[4] = {uint8_t(timeStamp >> 24), uint8_t(timeStamp >> 16),
-                                uint8_t(timeStamp >> 8), uint8_t(timeStamp)};
-    const int res = requestReply(0x8D, payload, 4, m_replyTimeoutMs);
+    uint8_t payload[4];
+    auto put = [&payload](uint t) {
+        payload[0] = uint8_t(t >> 24);
+        payload[1] = uint8_t(t >> 16);
+        payload[2] = uint8_t(t >> 8);
+        payload[3] = uint8_t(t);
+    };
+    put(timeStamp);
+    // A card that answers late has taken the first request already: a repeat carrying the
+    // original time would set its clock back by the time waited, so it carries the time now.
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
+    const int res = requestReply(0x8D, payload, 4, m_replyTimeoutMs, [&] {
+        put(uint((quint64(timeStamp) + quint64(sinceFirst.elapsed())) % 86400000u));
+    });
     qDebug().noquote().nospace() << "time stamp sync " << res;
     emit timeStampSyncResult(res);
 }

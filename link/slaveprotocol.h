@@ -6,6 +6,7 @@
 #include <QObject>
 #include <array>
 #include <atomic>
+#include <functional>
 
 // Command and reply layer of the device link. Lives on the link thread; the GUI thread
 // reaches it through queued (or blocking-queued) calls and reads the atomic getters directly.
@@ -29,6 +30,12 @@ public:
     // Read only after an acquisition has ended or in the slot of slaveCheckRec.
     const CheckData_t *checkData() const { return m_checkData.data(); }
     uint32_t demarcateRemain() const { return m_demarcateRemain.load(); }
+
+    // While set, a request waiting for its reply gives up at the next 10 ms slice with -1, and new
+    // requests give up after sending once: a program told to stop must not sit out three seconds.
+    void setRequestsCancelled(bool cancelled) { m_requestsCancelled.store(cancelled); }
+    // Reply time-out of the commands whose time-out is fixed (3000 ms unless set).
+    void setReplyTimeoutMs(int ms) { m_replyTimeoutMs = ms; }
 
 signals:
     void slaveCheckRec(bool ok);
@@ -66,7 +73,9 @@ public:
 protected:
     // Sends the command up to three times and waits in 10 ms slices for its status reply.
     // Returns the card's status, or -1 when nothing answered.
-    int requestReply(uint8_t cmd, const uint8_t *payload, int len, int timeoutMs);
+    // beforeRepeat, when given, runs before every attempt after the first (it may rewrite the payload).
+    int requestReply(uint8_t cmd, const uint8_t *payload, int len, int timeoutMs,
+                     const std::function<void()> &beforeRepeat = {});
     // Frame handler: data[0] is the command code, data[1..n-1] the payload.
     void decodeSlaveBase(const uint8_t *data, uint16_t n);
 
@@ -90,6 +99,7 @@ private:
     std::atomic<uint8_t> m_recvInfoType{0};
     std::atomic<int> m_axitNum{0};
     std::atomic<bool> m_portOpen{false};
+    std::atomic<bool> m_requestsCancelled{false};
     // One status per command code, so a late reply to another command cannot end this wait.
     std::array<int, 256> m_replyStatus;
     QList<Axit_t> m_samples;

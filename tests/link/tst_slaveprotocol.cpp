@@ -61,21 +61,26 @@ void TestSlaveProtocol::noAnswerSendsThreeTimesAndGivesMinusOne_data()
 {
     QTest::addColumn<int>("timeoutMs");
     QTest::addColumn<int>("minimumMs");
-    QTest::newRow("90 ms: 30 ms per attempt") << 90 << 90;
-    QTest::newRow("below 30 ms: one slice per attempt") << 5 << 30;
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("90 ms: 30 ms per attempt") << 90 << 90 << false;
+    QTest::newRow("below 30 ms: one slice per attempt") << 5 << 30 << false;
+    // A program told to stop gives up after one slice, not three seconds later.
+    QTest::newRow("requests cancelled: sent once") << 3000 << 0 << true;
 }
 
 void TestSlaveProtocol::noAnswerSendsThreeTimesAndGivesMinusOne()
 {
     QFETCH(int, timeoutMs);
     QFETCH(int, minimumMs);
+    QFETCH(bool, cancelled);
     FakeLink link;
+    link.setRequestsCancelled(cancelled);
     QSignalSpy spy(&link, &SlaveProtocol::sampleFreResult);
     QElapsedTimer timer;
     timer.start();
     link.readCurrentSampleFre(timeoutMs);
     QVERIFY(timer.elapsed() >= minimumMs - 5);
-    QCOMPARE(link.sentCount(), 3);
+    QCOMPARE(link.sentCount(), cancelled ? 1 : 3);
     QCOMPARE(spy.count(), 1);
     QCOMPARE(spy.first().at(0).toInt(), 0);
     QCOMPARE(spy.first().at(1).toInt(), -1);
@@ -202,6 +207,20 @@ void TestSlaveProtocol::timeStampSyncSendsBigEndianTime()
     link.timeStampSync(86399999u);
     QCOMPARE(link.sentFrames(), QList<QByteArray>{cardFrame(0x8D, be32(86399999u))});
     QCOMPARE(spy.first().at(0).toInt(), 0);
+
+    // Unanswered: a card that took the first request late must not have its clock set back by a
+    // repeat, so each repeat carries the time it is sent at, counted on from the first.
+    FakeLink silent;
+    silent.setReplyTimeout(300);
+    silent.timeStampSync(86399950u);
+    const QList<QByteArray> sent = silent.sentFrames();
+    QCOMPARE(sent.size(), 3);
+    QList<uint> times;
+    for (const QByteArray &f : sent)
+        times << (uint(uint8_t(f[3])) << 24 | uint(uint8_t(f[4])) << 16 | uint(uint8_t(f[5])) << 8 | uint(uint8_t(f[6])));
+    QCOMPARE(times[0], 86399950u);
+    QVERIFY2(times[1] >= 50 && times[1] < 60000, qPrintable(QString::number(times[1]))); // past midnight
+    QVERIFY2(times[2] >= times[1] + 100 && times[2] < 60000, qPrintable(QString::number(times[2])));
 }
 
 void TestSlaveProtocol::ignoresUnknownCodes()
