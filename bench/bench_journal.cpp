@@ -103,7 +103,7 @@ int main(int argc, char **argv)
             QElapsedTimer clock;
             clock.start();
             for (int i = 0; i < TightRows; ++i)
-                w->setItemData(frames[i % 200], 16, stamp + uint(i) * 5);
+                w->session()->setItemData(frames[i % 200], 16, stamp + uint(i) * 5);
             double &best = w == &off ? bestOff : bestOn;
             best = std::min(best, double(clock.nsecsElapsed()) / TightRows);
         }
@@ -121,9 +121,9 @@ int main(int argc, char **argv)
         RecordWindow *first = i % 2 ? &on : &off;
         RecordWindow *second = i % 2 ? &off : &on;
         const qint64 a = threadCpuNs();
-        first->setItemData(frames[i % 200], 16, ts);
+        first->session()->setItemData(frames[i % 200], 16, ts);
         const qint64 b = threadCpuNs();
-        second->setItemData(frames[i % 200], 16, ts);
+        second->session()->setItemData(frames[i % 200], 16, ts);
         const qint64 c = threadCpuNs();
         (first == &off ? offNs : onNs) += b - a;
         (second == &off ? offNs : onNs) += c - b;

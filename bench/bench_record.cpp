@@ -1,7 +1,9 @@
 // Cost of recording: one hour at 200 Hz with 16 sensors (720 000 frames) fed into the record
-// window's setItemData, then one export. Prints time per row, the bytes the recording holds and
-// the process's resident-memory growth; run by hand.
+// window's session, kept in a journal (or with --memory in memory only), then one export and a
+// copy of the journal with cp for comparison. Prints time per row, the bytes the recording holds
+// and the process's resident-memory growth; run by hand: bench_record [frames] [--memory].
 #include "fakelink.h"
+#include "recordjournal.h"
 #include "recordwindow.h"
 
 #include <QApplication>
@@ -9,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,7 +39,12 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int frames = argc > 1 ? atoi(argv[1]) : 720000;
+    const QStringList args = app.arguments().mid(1);
+    const bool memoryOnly = args.contains("--memory");
+    int frames = 720000;
+    for (const QString &a : args)
+        if (a.toInt() > 0)
+            frames = a.toInt();
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
 
@@ -55,6 +63,8 @@ int main(int argc, char **argv)
     {
         RecordWindow window;
         window.setLink(link);
+        if (!memoryOnly)
+            window.setJournalFolder(dir.filePath("journals"));
         window.findChild<QPushButton *>("btnRecordStart")->click();
         if (!QTest::qWaitFor([&window] { return window.recordingState() == 1; }, 5000)) {
             std::fprintf(stderr, "recording did not start\n");
@@ -75,20 +85,21 @@ int main(int argc, char **argv)
         QElapsedTimer timer;
         timer.start();
         for (int i = 0; i < frames; ++i)
-            window.setItemData(patterns[i % patterns.size()], 16, start + uint(i) * 5u);
+            window.session()->setItemData(patterns[i % patterns.size()], 16, start + uint(i) * 5u);
         const qint64 ns = timer.nsecsElapsed();
         const long rssAfter = statusKiB("VmRSS:");
 
-        const RecordBuffer &rows = window.recordedRows();
-        std::printf("rows: %lld, %.1f ns per row, %.3f s in all\n", (long long)rows.rowCount(),
-                    double(ns) / frames, double(ns) / 1e9);
-        std::printf("recording holds %lld bytes of text (%.1f MiB), %lld bytes allocated, %.1f bytes per row\n",
-                    (long long)rows.size(), rows.size() / 1048576.0, (long long)rows.capacity(),
-                    double(rows.size()) / frames);
+        const RecordingSession *session = window.session();
+        std::printf("%s: rows %lld, %.1f ns per row, %.3f s in all\n", memoryOnly ? "memory" : "journal",
+                    (long long)session->rowCount(), double(ns) / frames, double(ns) / 1e9);
+        std::printf("recording holds %lld bytes of rows (%.1f MiB), %.1f bytes per row\n",
+                    (long long)session->exportBytes(), session->exportBytes() / 1048576.0,
+                    double(session->exportBytes()) / frames);
         std::printf("RSS growth while recording: %.1f MiB (before %.1f MiB, after %.1f MiB)\n",
                     (rssAfter - rssBefore) / 1024.0, rssBefore / 1024.0, rssAfter / 1024.0);
 
-        window.dataTypeSetResult(0, 0); // the card's answer to stop
+        emit link->DataTypeSetResult(0, 0); // the card's answer to stop
+        session->store()->waitFinished(-1);
         const QString file = dir.filePath("hour.csv");
         window.saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
         // The success message box is modal; close it as soon as it shows.
@@ -103,6 +114,13 @@ int main(int argc, char **argv)
         const qint64 exportMs = timer.elapsed();
         std::printf("export: %lld bytes written in %lld ms (including the message box)\n",
                     (long long)QFileInfo(file).size(), (long long)exportMs);
+        if (!memoryOnly) {
+            timer.restart();
+            QProcess::execute("cp", {window.journalPath(), dir.filePath("copy.csv")});
+            QProcess::execute("sync", {dir.filePath("copy.csv")});
+            std::printf("cp of the journal (%lld bytes) and sync: %lld ms\n",
+                        (long long)QFileInfo(window.journalPath()).size(), (long long)timer.elapsed());
+        }
     }
     std::printf("peak RSS of the process: %.1f MiB\n", statusKiB("VmHWM:") / 1024.0);
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 bool runWithProgress(QWidget *parent, const QString &title, const QString &label, qint64 total,
-                     const std::function<void(WorkerProgress &)> &work)
+                     const std::function<void(WorkerProgress &)> &work, int showAfterMs)
 {
     auto progress = std::make_shared<WorkerProgress>();
     std::unique_ptr<QThread> worker(QThread::create([progress, &work] { work(*progress); }));
@@ -18,7 +18,8 @@ bool runWithProgress(QWidget *parent, const QString &title, const QString &label
     dialog->setWindowTitle(title);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setFixedWidth(300);
-    dialog->setMinimumDuration(0);
+    // The dialog's own timer shows it once this much time has passed.
+    dialog->setMinimumDuration(std::max(0, showAfterMs));
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
     QObject::connect(dialog, &QProgressDialog::canceled, dialog, [progress] { progress->cancel = true; });
@@ -41,7 +42,8 @@ bool runWithProgress(QWidget *parent, const QString &title, const QString &label
         dialog->setValue(int(std::min<qint64>(999, progress->done * 1000 / std::max<qint64>(total, 1))));
     });
     dialog->setValue(0);
-    dialog->show();
+    if (showAfterMs <= 0)
+        dialog->show();
     worker->start();
     tick.start(50);
     loop.exec();

@@ -18,6 +18,7 @@ struct WorkerProgress
 // while the caller's event loop keeps turning, so the windows stay responsive. True when the
 // work ran to its end; false when the user cancelled, the dialog was cancelled from outside
 // (a closing main window does so) or the parent went away. The caller's own object may be gone
-// by the time this returns: check it with a QPointer before touching it.
+// by the time this returns: check it with a QPointer before touching it. With showAfterMs the
+// dialog appears only if the work is still running by then, so quick work flashes nothing.
 bool runWithProgress(QWidget *parent, const QString &title, const QString &label, qint64 total,
-                     const std::function<void(WorkerProgress &)> &work);
+                     const std::function<void(WorkerProgress &)> &work, int showAfterMs = 0);

@@ -120,6 +120,11 @@ bool stampedAfterSync(uint timeStamp, uint startTime, qint64 msSinceRequest)
     return msSinceStart(timeStamp, startTime) <= uint(msSinceRequest + SyncSlackMs);
 }
 
+bool fieldOneFollows(uint previous, uint next)
+{
+    return next >= previous || previous - next > DayBoundaryDropMs;
+}
+
 QString zeroPadded(uint value, int width)
 {
     return QString::number(value).rightJustified(width, QLatin1Char('0'));

@@ -35,6 +35,12 @@ int recordHeaderSensorCount(QByteArrayView line);
 // by the synchronised clock: it cannot run ahead of our own clock since the request by much.
 bool stampedAfterSync(uint timeStamp, uint startTime, qint64 msSinceRequest);
 
+// Field 1 of the next row may follow field 1 of the previous one: it does not go back, except at a
+// day boundary of a recording longer than a day, where it wraps with the time of day (a drop of
+// more than 23 hours). Anything else was stamped before the synchronised clock took effect.
+bool fieldOneFollows(uint previous, uint next);
+constexpr uint DayBoundaryDropMs = 23u * 3600000u;
+
 // Decimal with leading zeros up to width digits (the clock display).
 QString zeroPadded(uint value, int width);
 

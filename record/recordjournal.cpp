@@ -1,209 +1,495 @@
 #include "recordjournal.h"
 
 #include "recordformat.h"
+#include "workerprogress.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTimer>
-#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
 #include <unistd.h>
 
-// One file on the writer's thread. The caller appends to `pending` under its lock; the writer
-// swaps the buffer out and writes it, so neither side allocates in the steady state.
-class RecordFileWriter : public QObject
+namespace {
+
+QString errorText(int err)
 {
-public:
-    RecordFileWriter(RecordJournal *journal, const QString &path)
-        : m_journal(journal)
-        , m_path(path)
-        , m_timer(this)
-    {
-        m_timer.setInterval(RecordJournal::HandOverMs);
-        connect(&m_timer, &QTimer::timeout, this, &RecordFileWriter::drain);
-    }
-    ~RecordFileWriter() override { closeFile(); }
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
-    void open()
-    {
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
-        m_fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (m_fd < 0) {
-            fail(QString::fromLocal8Bit(std::strerror(errno)));
-            return;
-        }
-        m_sinceSync.start();
-        m_timer.start();
+bool writeAll(int fd, const char *p, qint64 n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, size_t(n));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= w;
     }
+    return true;
+}
 
-    void append(QByteArrayView bytes)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!m_failed.load(std::memory_order_relaxed))
-            m_pending.append(bytes);
-    }
+} // namespace
 
-    // Hands everything buffered to the operating system, and to the disk when it is time.
-    void drain()
+struct RecordJournal::State
+{
+    enum class Kind { None, Memory, Journal, Output };
+
+    ~State()
     {
-        {
-            QMutexLocker lock(&m_mutex);
-            std::swap(m_pending, m_writing);
-        }
-        if (m_fd >= 0 && !m_writing.isEmpty()) {
-            const char *p = m_writing.constData();
-            qsizetype left = m_writing.size();
-            while (left > 0) {
-                const ssize_t n = ::write(m_fd, p, size_t(left));
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    const int err = n < 0 ? errno : ENOSPC;
-                    // Whatever part of the append got through is cut off again: the file ends on
-                    // the last complete append, so it stays readable.
-                    [[maybe_unused]] const int r = ::ftruncate(m_fd, m_written);
-                    fail(QString::fromLocal8Bit(std::strerror(err)));
-                    break;
-                }
-                p += n;
-                left -= n;
-            }
-            if (m_fd >= 0) {
-                m_written += m_writing.size();
-                m_unsynced = true;
-            }
-        }
-        m_writing.clear(); // keeps its capacity for the next swap
-        if (m_fd >= 0 && m_unsynced && m_sinceSync.elapsed() >= RecordJournal::SyncMs)
-            sync();
+        if (fd >= 0)
+            ::close(fd);
     }
 
-    bool finish()
-    {
-        m_timer.stop();
-        drain();
-        if (m_fd >= 0 && m_unsynced)
-            sync();
-        closeFile();
-        return !m_failed.load();
-    }
+    std::mutex m;
+    std::condition_variable wake;    // the writer: bytes, finish
+    std::condition_variable changed; // the syncer, and whoever waits for drained or finished
 
-private:
-    void sync()
-    {
-        if (::fsync(m_fd) != 0 && errno != EINVAL)
-            fail(QString::fromLocal8Bit(std::strerror(errno)));
-        m_unsynced = false;
-        m_sinceSync.restart();
-    }
+    RecordJournal *owner = nullptr; // cleared when the journal object goes
+    Kind kind = Kind::None;
+    QString path;
+    int fd = -1; // closed by whoever holds the state last
+    QByteArray pending; // appended, not taken by the writer yet
+    QByteArray tail;    // held in memory: no file, or appended after the file failed
+    qint64 fileBytes = 0; // bytes [0, fileBytes) of the file are ours
+    qint64 fileLines = 0;
+    qint64 appended = 0;
+    bool failed = false;
+    bool finishRequested = false;
+    bool finished = false;
+    bool syncRequested = false;
+    bool syncBusy = false;
+    bool syncerExit = false;
+    int threadsRunning = 0;
+    SyncFunction sync;
 
+    bool drained() const { return fileBytes + tail.size() == appended; }
+
+    // Under the lock. The first failure of a file is reported; the rest of the bytes stay here.
     void fail(const QString &reason)
     {
-        closeFile();
-        {
-            QMutexLocker lock(&m_mutex);
-            m_failed.store(true);
-            m_pending.clear();
+        if (failed)
+            return;
+        failed = true;
+        tail += pending;
+        pending.clear();
+        if (owner) {
+            RecordJournal *o = owner;
+            const QString p = path;
+            QMetaObject::invokeMethod(o, [o, p, reason] { emit o->writeFailed(p, reason); }, Qt::QueuedConnection);
         }
-        m_timer.stop();
-        emit m_journal->writeFailed(m_path, reason);
     }
-
-    void closeFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-    RecordJournal *m_journal;
-    QString m_path;
-    QTimer m_timer;
-    QMutex m_mutex;
-    QByteArray m_pending;
-    QByteArray m_writing;
-    std::atomic<bool> m_failed{false};
-    int m_fd = -1;
-    qint64 m_written = 0;
-    bool m_unsynced = false;
-    QElapsedTimer m_sinceSync;
 };
+
+namespace {
+
+void threadDone(const std::shared_ptr<RecordJournal::State> &s)
+{
+    std::lock_guard<std::mutex> lock(s->m);
+    --s->threadsRunning;
+    s->changed.notify_all();
+}
+
+void syncerLoop(std::shared_ptr<RecordJournal::State> s)
+{
+    pthread_setname_np(pthread_self(), "journal sync");
+    std::unique_lock<std::mutex> lock(s->m);
+    for (;;) {
+        s->changed.wait(lock, [&] { return s->syncRequested || s->syncerExit; });
+        if (!s->syncRequested)
+            break;
+        s->syncRequested = false;
+        s->syncBusy = true;
+        const int fd = s->fd;
+        const RecordJournal::SyncFunction sync = s->sync;
+        lock.unlock();
+        const int r = fd >= 0 ? sync(fd) : 0;
+        const int err = errno;
+        lock.lock();
+        s->syncBusy = false;
+        // Pipes and terminals cannot be synced; that is no failure.
+        if (r != 0 && err != EINVAL && err != EROFS)
+            s->fail(errorText(err));
+        s->changed.notify_all();
+    }
+    lock.unlock();
+    threadDone(s);
+}
+
+// Opens an output file on the writer's thread. Non-blocking, so a FIFO without a reader answers
+// at once and is tried again on the next hand-over; a reader that goes away gives EPIPE.
+bool openOutput(RecordJournal::State &s, std::unique_lock<std::mutex> &lock)
+{
+    const QByteArray name = QFile::encodeName(s.path);
+    lock.unlock();
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int err = errno;
+    lock.lock();
+    if (fd >= 0) {
+        s.fd = fd;
+        return true;
+    }
+    if (err != ENXIO)
+        s.fail(errorText(err));
+    return false;
+}
+
+void writerLoop(std::shared_ptr<RecordJournal::State> s)
+{
+    pthread_setname_np(pthread_self(), "journal writer");
+    QByteArray unsent; // taken from pending, not yet in the file
+    QElapsedTimer sinceSync;
+    sinceSync.start();
+    bool unsynced = false;
+    std::unique_lock<std::mutex> lock(s->m);
+    for (;;) {
+        if (!s->finishRequested || !unsent.isEmpty())
+            s->wake.wait_for(lock, std::chrono::milliseconds(RecordJournal::HandOverMs),
+                             [&] { return s->finishRequested && unsent.isEmpty(); });
+        if (unsent.isEmpty())
+            std::swap(unsent, s->pending);
+        else {
+            unsent += s->pending;
+            s->pending.clear();
+        }
+        if (s->failed) {
+            s->tail.prepend(unsent); // the file took none of these
+            unsent.clear();
+        }
+        if (!s->failed && !unsent.isEmpty() && s->fd < 0 && s->kind == RecordJournal::State::Kind::Output)
+            openOutput(*s, lock);
+        if (!s->failed && !unsent.isEmpty() && s->fd >= 0) {
+            const int fd = s->fd;
+            const qint64 base = s->fileBytes;
+            lock.unlock();
+            qint64 done = 0;
+            int err = 0;
+            while (done < unsent.size()) {
+                const ssize_t n = ::write(fd, unsent.constData() + done, size_t(unsent.size() - done));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno == EAGAIN)
+                    break; // a full pipe: the rest goes with the next hand-over
+                if (n <= 0) {
+                    err = n < 0 ? errno : ENOSPC;
+                    break;
+                }
+                done += n;
+            }
+            qint64 keep = done;
+            if (err != 0) {
+                // The file ends on the last whole row it got, so it stays readable; the part of
+                // a row that got through is kept in memory with the rest.
+                const qsizetype lastRowEnd = done > 0 ? QByteArrayView(unsent).first(done).lastIndexOf('\n') : -1;
+                keep = lastRowEnd + 1;
+                [[maybe_unused]] const int r = ::ftruncate(fd, base + keep);
+            }
+            const qint64 lines = QByteArrayView(unsent).first(keep).count('\n');
+            lock.lock();
+            s->fileBytes += keep;
+            s->fileLines += lines;
+            unsent.remove(0, keep);
+            unsynced = unsynced || keep > 0;
+            if (err != 0)
+                s->fail(errorText(err));
+            if (s->failed) {
+                s->tail.prepend(unsent);
+                unsent.clear();
+            }
+            s->changed.notify_all();
+        }
+        if (!s->failed && unsynced && !s->syncBusy && sinceSync.elapsed() >= RecordJournal::SyncMs) {
+            s->syncRequested = true;
+            unsynced = false;
+            sinceSync.restart();
+            s->changed.notify_all();
+        }
+        if (s->finishRequested && unsent.isEmpty() && s->pending.isEmpty())
+            break;
+    }
+    // The last sync, once the syncer is free, then an output is closed: its reader sees the end.
+    s->changed.wait(lock, [&] { return !s->syncBusy && !s->syncRequested; });
+    if (!s->failed && unsynced) {
+        s->syncRequested = true;
+        s->changed.notify_all();
+        s->changed.wait(lock, [&] { return !s->syncBusy && !s->syncRequested; });
+    }
+    if (s->kind == RecordJournal::State::Kind::Output && s->fd >= 0) {
+        ::close(s->fd);
+        s->fd = -1;
+    }
+    s->syncerExit = true;
+    s->finished = true;
+    s->changed.notify_all();
+    lock.unlock();
+    threadDone(s);
+}
+
+} // namespace
 
 RecordJournal::RecordJournal(QObject *parent)
     : QObject(parent)
+    , m_state(std::make_shared<State>())
+    , m_sync([](int fd) { return ::fsync(fd); })
 {
-    m_thread.setObjectName(QStringLiteral("journal writer"));
-    m_worker = new QObject;
-    m_worker->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
-    m_thread.start();
+    m_state->owner = this;
 }
 
 RecordJournal::~RecordJournal()
 {
-    finishAndWait();
-    // Removals still queued run before the loop ends: quit is queued behind them.
-    QMetaObject::invokeMethod(m_worker, [this] { m_thread.quit(); }, Qt::QueuedConnection);
-    m_thread.wait();
+    finish();
+    std::unique_lock<std::mutex> lock(m_state->m);
+    m_state->owner = nullptr;
+    // A writer still busy after this keeps the state alive and lets the file go when it is done.
+    m_state->changed.wait_for(lock, std::chrono::milliseconds(m_closeWaitMs),
+                              [this] { return m_state->threadsRunning == 0; });
 }
 
-void RecordJournal::begin(const QString &path)
+void RecordJournal::startThreads()
 {
-    finish();
-    m_path = path;
-    m_writer = new RecordFileWriter(this, path);
-    m_writer->moveToThread(&m_thread);
-    RecordFileWriter *writer = m_writer;
-    QMetaObject::invokeMethod(m_worker, [writer] { writer->open(); }, Qt::QueuedConnection);
+    std::shared_ptr<State> s = m_state;
+    s->sync = m_sync;
+    s->threadsRunning = 2;
+    std::thread(writerLoop, s).detach();
+    std::thread(syncerLoop, s).detach();
+}
+
+void RecordJournal::setSyncFunction(SyncFunction sync)
+{
+    m_sync = std::move(sync);
+}
+
+void RecordJournal::beginInMemory()
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    m_state->kind = State::Kind::Memory;
+    m_state->finished = true;
+}
+
+bool RecordJournal::beginJournal(const QString &folder, const QString &name)
+{
+    QString path;
+    int fd = -1;
+    int err = 0;
+    if (!QDir().mkpath(folder)) {
+        err = EACCES;
+    } else {
+        const QString base = name.endsWith(QLatin1String(".csv")) ? name.chopped(4) : name;
+        for (int n = 1; n <= 1000 && fd < 0; ++n) {
+            path = QDir(folder).filePath(n == 1 ? base + ".csv" : QString("%1_%2.csv").arg(base).arg(n));
+            fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            err = errno;
+            if (fd < 0 && err != EEXIST)
+                break;
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_state->m);
+    m_state->path = path;
+    if (fd < 0) {
+        m_state->kind = State::Kind::Memory;
+        m_state->finished = true;
+        m_state->fail(errorText(err));
+        return false;
+    }
+    // Brand new, so nobody holds it yet but, at most for a moment, an instance looking around.
+    ::flock(fd, LOCK_EX);
+    m_state->kind = State::Kind::Journal;
+    m_state->fd = fd;
+    startThreads();
+    return true;
+}
+
+void RecordJournal::beginOutput(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    m_state->kind = State::Kind::Output;
+    m_state->path = path;
+    startThreads();
+}
+
+bool RecordJournal::adopt(const QString &path, JournalCheck *check)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Locked first, looked at second: nobody can take it between the two.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    *check = checkJournal(path);
+    if (!check->hasRows()) {
+        ::close(fd);
+        return false;
+    }
+    const qint64 end = check->end;
+    std::lock_guard<std::mutex> lock(m_state->m);
+    m_state->kind = State::Kind::Journal;
+    m_state->path = path;
+    m_state->fd = fd;
+    m_state->fileBytes = end;
+    m_state->appended = end;
+    m_state->finished = true;
+    return true;
 }
 
 void RecordJournal::append(QByteArrayView bytes)
 {
-    if (m_writer)
-        m_writer->append(bytes);
+    std::lock_guard<std::mutex> lock(m_state->m);
+    State &s = *m_state;
+    s.appended += bytes.size();
+    if (s.failed || s.finished || s.kind == State::Kind::Memory || s.kind == State::Kind::None)
+        s.tail.append(bytes);
+    else
+        s.pending.append(bytes);
 }
 
 void RecordJournal::finish()
 {
-    if (!m_writer)
-        return;
-    RecordFileWriter *writer = m_writer;
-    m_writer = nullptr;
-    QMetaObject::invokeMethod(m_worker, [writer] {
-        writer->finish();
-        delete writer;
-    }, Qt::QueuedConnection);
+    std::lock_guard<std::mutex> lock(m_state->m);
+    m_state->finishRequested = true;
+    m_state->wake.notify_all();
 }
 
-bool RecordJournal::finishAndWait()
+RecordJournal::Reader RecordJournal::reader() const
 {
-    if (!m_writer)
+    Reader r;
+    r.m_state = m_state;
+    return r;
+}
+
+bool RecordJournal::Reader::waitDrained(int ms) const
+{
+    std::unique_lock<std::mutex> lock(m_state->m);
+    auto drained = [this] { return m_state->drained(); };
+    if (ms < 0) {
+        m_state->changed.wait(lock, drained);
         return true;
-    RecordFileWriter *writer = m_writer;
-    m_writer = nullptr;
-    bool ok = false;
-    QMetaObject::invokeMethod(m_worker, [writer, &ok] {
-        ok = writer->finish();
-        delete writer;
-    }, Qt::BlockingQueuedConnection);
-    return ok;
+    }
+    return m_state->changed.wait_for(lock, std::chrono::milliseconds(ms), drained);
 }
 
-void RecordJournal::remove(const QString &path)
+bool RecordJournal::waitFinished(int ms) const
 {
-    if (path.isEmpty())
-        return;
-    if (path == m_path)
-        finish();
-    QMetaObject::invokeMethod(m_worker, [path] { QFile::remove(path); }, Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(m_state->m);
+    auto finished = [this] { return m_state->finished || m_state->kind == State::Kind::None; };
+    if (ms < 0) {
+        m_state->changed.wait(lock, finished);
+        return true;
+    }
+    return m_state->changed.wait_for(lock, std::chrono::milliseconds(ms), finished);
+}
+
+void RecordJournal::remove()
+{
+    QString path;
+    {
+        std::lock_guard<std::mutex> lock(m_state->m);
+        if (m_state->kind != State::Kind::Journal)
+            return;
+        path = m_state->path;
+        m_state->tail.clear();
+        m_state->fileBytes = 0;
+        m_state->appended = 0;
+    }
+    QFile::remove(path);
+}
+
+qint64 RecordJournal::linesInFile() const
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    return m_state->fileLines;
+}
+
+QString RecordJournal::path() const
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    return m_state->path;
+}
+
+bool RecordJournal::isJournal() const
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    return m_state->kind == State::Kind::Journal;
+}
+
+bool RecordJournal::hasFailed() const
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    return m_state->failed;
+}
+
+qint64 RecordJournal::Reader::size() const
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    return m_state->appended;
+}
+
+bool RecordJournal::Reader::forEachPiece(qint64 from, qint64 to, WorkerProgress *progress,
+                                         const std::function<bool(const char *, qint64)> &take) const
+{
+    qint64 fileBytes = 0;
+    int source = -1;
+    QByteArray tail;
+    {
+        std::lock_guard<std::mutex> lock(m_state->m);
+        fileBytes = m_state->fileBytes;
+        source = m_state->fd;
+        tail = m_state->tail; // shared, not copied: nothing appends while a recording is read back
+    }
+    to = std::min(to, fileBytes + tail.size());
+    QByteArray buffer(int(std::min<qint64>(1 << 20, std::max<qint64>(0, std::min(to, fileBytes) - from))),
+                      Qt::Uninitialized);
+    for (qint64 at = from; at < std::min(to, fileBytes);) {
+        if (progress && progress->cancel)
+            return false;
+        const ssize_t n = ::pread(source, buffer.data(), size_t(std::min<qint64>(buffer.size(), std::min(to, fileBytes) - at)), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || !take(buffer.constData(), n))
+            return false;
+        at += n;
+        if (progress)
+            progress->done += n;
+    }
+    const qint64 tailFrom = std::max<qint64>(0, from - fileBytes);
+    const qint64 tailTo = std::max<qint64>(0, to - fileBytes);
+    if (tailFrom < tailTo) {
+        if (!take(tail.constData() + tailFrom, tailTo - tailFrom))
+            return false;
+        if (progress)
+            progress->done += tailTo - tailFrom;
+    }
+    return true;
+}
+
+bool RecordJournal::Reader::copyTo(int fd, qint64 from, WorkerProgress *progress) const
+{
+    return forEachPiece(from, size(), progress, [fd](const char *p, qint64 n) { return writeAll(fd, p, n); });
+}
+
+QByteArray RecordJournal::read(qint64 from, qint64 n) const
+{
+    QByteArray out;
+    reader().forEachPiece(from, from + n, nullptr, [&out](const char *p, qint64 k) {
+        out.append(p, k);
+        return true;
+    });
+    return out;
 }
 
 namespace {
@@ -213,43 +499,71 @@ bool isRowByte(char c)
     return (c >= '0' && c <= '9') || c == ',' || c == ':' || c == '-';
 }
 
+// A whole row: row bytes only, ending with a comma.
+bool isRow(QByteArrayView line)
+{
+    return !line.isEmpty() && line.back() == ',' && std::all_of(line.begin(), line.end(), isRowByte);
+}
+
 } // namespace
 
-JournalContent readJournal(const QString &path)
+JournalCheck checkJournal(const QString &path)
 {
-    JournalContent content;
+    JournalCheck check;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return content;
-    const QByteArray all = file.readAll();
-    const qsizetype headerEnd = all.indexOf('\n');
+        return check;
+    const QByteArray start = file.read(4096);
+    const qsizetype headerEnd = start.indexOf('\n');
     if (headerEnd < 0) {
-        content.cut = !all.isEmpty();
-        return content;
+        check.cut = !start.isEmpty();
+        return check;
     }
-    content.sensorCount = recordHeaderSensorCount(QByteArrayView(all).first(headerEnd));
-    if (content.sensorCount < 0)
-        return content;
-    // A crash or a power cut leaves a row cut short, or blocks of zeros, at the end: the rows
-    // before the first line that is not a whole row are what the recording holds.
-    const qsizetype begin = headerEnd + 1;
-    qsizetype end = begin;
-    qsizetype lineStart = begin;
-    for (qsizetype i = begin; i < all.size(); ++i) {
-        const char c = all.at(i);
-        if (c == '\n') {
-            if (i == lineStart || all.at(i - 1) != ',')
-                break;
-            end = i + 1;
-            lineStart = end;
-            ++content.rowCount;
-        } else if (!isRowByte(c)) {
+    check.headerSensors = recordHeaderSensorCount(QByteArrayView(start).first(headerEnd));
+    if (check.headerSensors < 0)
+        return check;
+    check.headerBytes = headerEnd + 1;
+    check.end = check.headerBytes;
+    const qint64 size = file.size();
+    check.cut = size > check.end;
+
+    // Back from the end: past a block of zeros a power cut can leave, then to the last line that
+    // is a whole row. A row is under 400 bytes, so a window of a few KiB holds several.
+    constexpr qint64 Window = 1 << 16;
+    qint64 last = size; // content ends before here
+    QByteArray block;
+    while (last > check.headerBytes) {
+        const qint64 from = std::max(check.headerBytes, last - Window);
+        file.seek(from);
+        block = file.read(last - from);
+        qsizetype i = block.size();
+        while (i > 0 && block.at(i - 1) == '\0')
+            --i;
+        if (i > 0) {
+            last = from + i;
             break;
         }
+        last = from;
     }
-    content.cut = end < all.size();
-    content.rows = all.mid(begin, end - begin);
-    return content;
+    if (last <= check.headerBytes)
+        return check;
+    const qint64 from = std::max(check.headerBytes, last - Window);
+    file.seek(from);
+    block = file.read(last - from);
+    // Only lines that begin inside the window can be judged; each candidate ends at a line feed.
+    for (qsizetype nl = block.lastIndexOf('\n'); nl >= 0; nl = block.lastIndexOf('\n', nl - 1)) {
+        const qsizetype begin = nl > 0 ? block.lastIndexOf('\n', nl - 1) + 1 : 0;
+        if (begin == 0 && from > check.headerBytes)
+            break;
+        if (isRow(QByteArrayView(block).sliced(begin, nl - begin))) {
+            check.end = from + nl + 1;
+            break;
+        }
+        if (nl == 0)
+            break;
+    }
+    check.cut = size > check.end;
+    return check;
 }
 
 QString defaultJournalFolder()
@@ -276,14 +590,48 @@ bool holdsARow(const QString &path)
            && start.indexOf('\n', headerEnd + 1) > headerEnd + 1;
 }
 
+// Held by a running instance: it keeps an exclusive lock for as long as the journal is its own.
+bool heldElsewhere(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+// Newest recording first: the start time in the name, then the number a name taken twice got.
+struct JournalOrder
+{
+    QString start;
+    int number = 1;
+};
+
+JournalOrder journalOrder(const QFileInfo &info)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d-\\d{3})(?:_(\\d+))?\\.csv$"));
+    const QRegularExpressionMatch m = pattern.match(info.fileName());
+    if (!m.hasMatch())
+        return {info.lastModified().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss-zzz")), 0};
+    return {m.captured(1), m.captured(2).isEmpty() ? 1 : m.captured(2).toInt()};
+}
+
 } // namespace
 
 QStringList journalFiles(const QString &folder)
 {
-    QStringList files;
-    const QFileInfoList infos = QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files, QDir::Name | QDir::Reversed);
+    QList<std::pair<JournalOrder, QString>> found;
+    const QFileInfoList infos = QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files);
     for (const QFileInfo &info : infos)
-        if (holdsARow(info.absoluteFilePath()))
-            files.append(info.absoluteFilePath());
+        if (holdsARow(info.absoluteFilePath()) && !heldElsewhere(info.absoluteFilePath()))
+            found.append({journalOrder(info), info.absoluteFilePath()});
+    std::sort(found.begin(), found.end(), [](const auto &a, const auto &b) {
+        return a.first.start != b.first.start ? a.first.start > b.first.start : a.first.number > b.first.number;
+    });
+    QStringList files;
+    for (const auto &f : found)
+        files.append(f.second);
     return files;
 }

@@ -2,17 +2,15 @@
 #include "ui_recordwindow.h"
 
 #include "config.h"
-#include "recordjournal.h"
+#include "replacingfile.h"
+#include "workerprogress.h"
 #include "slaveprotocol.h"
 
-#include <QDateTime>
 #include <QDebug>
-#include <QDir>
-#include <QFile>
+#include <QPointer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QResizeEvent>
-#include <QTime>
 #include <QTimer>
 #include <algorithm>
 
@@ -37,73 +35,52 @@ RecordWindow::RecordWindow(QWidget *parent, const QString &configFile)
     tickTimer = new QTimer(this);
     connect(tickTimer, SIGNAL(timeout()), this, SLOT(UpdateTimeView()));
     recordConfig = std::make_unique<Config>(configFile);
+
+    m_session = new RecordingSession(this);
+    connect(m_session, &RecordingSession::started, this, [this] {
+        m_storeWarned = false;
+        showRecording(true);
+    });
+    connect(m_session, &RecordingSession::startFailed, this, [this](int) {
+        tickTimer->stop();
+        QMessageBox::information(this, "系统提示", "记录功能启动失败,请重试");
+    });
+    connect(m_session, &RecordingSession::stopped, this, [this] { showRecording(false); });
+    connect(m_session, &RecordingSession::stopFailed, this,
+            [this](int) { QMessageBox::information(this, "系统提示", "记录功能无法停止,请重试"); });
+    // The recording goes on in memory; the user only learns that it has no copy on disk.
+    connect(m_session, &RecordingSession::storeFailed, this, [this](const QString &) {
+        if (m_storeWarned)
+            return;
+        m_storeWarned = true;
+        QMessageBox::warning(this, "错误", "记录备份文件写入失败");
+    });
 }
 
 RecordWindow::~RecordWindow() = default;
 
 void RecordWindow::setJournalFolder(const QString &folder)
 {
-    journalFolder = folder;
-    if (!journal && !folder.isEmpty()) {
-        journal = std::make_unique<RecordJournal>();
-        connect(journal.get(), &RecordJournal::writeFailed, this,
-                [this](const QString &path, const QString &) { journalWriteFailed(path); });
-    }
-}
-
-void RecordWindow::journalWriteFailed(const QString &)
-{
-    // The recording in memory goes on; the user only learns that it has no copy on disk.
-    QMessageBox::warning(this, "错误", "记录备份文件写入失败");
-}
-
-void RecordWindow::journalRow(QByteArrayView row, int sensors)
-{
-    if (!journal || !journal->isOpen())
-        return;
-    if (!journalHasHeader) {
-        journal->append(recordHeader(sensors));
-        journalHasHeader = true;
-    }
-    journal->append(row);
+    m_session->setJournalFolder(folder);
 }
 
 bool RecordWindow::recoverJournal(const QString &path)
 {
-    if (recordState != 0 || startPending)
+    if (!m_session->adoptJournal(path))
         return false;
-    const JournalContent content = readJournal(path);
-    if (content.rowCount == 0)
-        return false;
-    recordText.clear();
-    recordText.appendRows(content.rows);
-    recoveredSensors = content.sensorCount;
-    currentJournal = path;
-    unexported = true;
-    endRecording();
+    showRecording(false);
     return true;
 }
 
 void RecordWindow::discardJournal()
 {
-    if (!journal || currentJournal.isEmpty())
-        return;
-    journal->remove(currentJournal);
-    currentJournal.clear();
+    m_session->discardJournal();
 }
 
 void RecordWindow::setLink(SlaveProtocol *newLink)
 {
-    if (link)
-        disconnect(link, nullptr, this, nullptr);
     link = newLink;
-    if (!link)
-        return;
-    connect(link, &SlaveProtocol::timeStampSyncResult, this, &RecordWindow::timeStampSyncResult);
-    connect(link, &SlaveProtocol::DataTypeSetResult, this, &RecordWindow::dataTypeSetResult);
-    // Only the time-stamped form: frames without a time stamp are never recorded.
-    connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint,uint)), this,
-            SLOT(setItemData(QList<Axit_t>&,uint,uint)));
+    m_session->setLink(newLink);
 }
 
 bool RecordWindow::linkOpen() const
@@ -119,70 +96,34 @@ bool RecordWindow::checkLinkOpen()
     return false;
 }
 
-void RecordWindow::on_btnRecordStart_clicked()
+void RecordWindow::showRecording(bool recording)
 {
-    if (!checkLinkOpen())
-        return;
-    const QTime now = QTime::currentTime();
-    startTime = timeOfDayMs(uint(now.hour()), uint(now.minute()), uint(now.second()), uint(now.msec()));
-    qDebug().noquote().nospace() << now.hour() << ":" << now.minute() << ":" << now.second() << ":"
-                                 << now.msec();
-    startPending = true;
-    pendingRows.clear();
-    startClock.start();
-    QMetaObject::invokeMethod(link, "timeStampSync", Qt::QueuedConnection, Q_ARG(uint, startTime));
+    if (recording)
+        tickTimer->start(30);
+    else
+        tickTimer->stop();
+    ui->btnRecordPause->setText("暂停");
+    ui->btnRecordStart->setEnabled(!recording);
+    ui->btnRecordExport->setEnabled(!recording);
 }
 
-void RecordWindow::timeStampSyncResult(int res)
+void RecordWindow::on_btnRecordStart_clicked()
 {
-    startPending = false;
-    if (res == 0) {
-        // The previous recording's journal goes once that recording has been exported; one that
-        // never was stays for the next start of the tool to offer.
-        if (journal && !currentJournal.isEmpty() && !unexported)
-            journal->remove(currentJournal);
-        currentJournal.clear();
-        recoveredSensors = -1;
-        if (journal && !journalFolder.isEmpty()) {
-            QString name = journalFileName(QDateTime::currentDateTime());
-            if (name == lastJournalName)
-                name.insert(name.size() - 4, QStringLiteral("-2"));
-            lastJournalName = name;
-            currentJournal = QDir(journalFolder).filePath(name);
-            journalHasHeader = false;
-            journal->begin(currentJournal);
-        }
-        recordText = std::move(pendingRows);
-        pendingRows.clear();
-        if (!recordText.isEmpty()) {
-            for (const QByteArray &chunk : recordText.chunks())
-                journalRow(chunk, pendingSensors);
-            lastTimeStamp = pendingLastTimeStamp;
-        }
-        unexported = !recordText.isEmpty();
-        recordState = 1;
-        tickTimer->start(30);
-        ui->btnRecordPause->setText("暂停");
-        ui->btnRecordStart->setEnabled(false);
-        ui->btnRecordExport->setEnabled(false);
+    if (!checkLinkOpen() || m_exporting)
         return;
-    }
-    pendingRows.clear();
-    recordState = 0;
-    tickTimer->stop();
-    QMessageBox::information(this, "系统提示", "记录功能启动失败,请重试");
+    m_session->start();
 }
 
 void RecordWindow::on_btnRecordPause_clicked()
 {
     if (!checkLinkOpen())
         return;
-    if (recordState == 1) {
-        recordState = 2;
+    if (m_session->state() == RecordingSession::Recording) {
+        m_session->pause();
         tickTimer->stop();
         ui->btnRecordPause->setText("继续");
-    } else if (recordState == 2) {
-        recordState = 1;
+    } else if (m_session->state() == RecordingSession::Paused) {
+        m_session->resume();
         tickTimer->start(30);
         ui->btnRecordPause->setText("暂停");
     }
@@ -192,61 +133,22 @@ void RecordWindow::on_btnRecordStop_clicked()
 {
     // With the card gone there is nobody to ask; waiting for it would keep the rows from
     // being exported for as long as it stays away.
-    if (!linkOpen() && recordState != 0) {
-        endRecording();
+    if (!linkOpen() && m_session->state() != RecordingSession::Idle) {
+        m_session->endLocally();
+        showRecording(false);
         QMessageBox::information(this, "提示", "通信接口已关闭，记录已停止");
         return;
     }
     if (!checkLinkOpen())
         return;
-    QMetaObject::invokeMethod(link, "setInfoType", Qt::QueuedConnection, Q_ARG(uchar, 0), Q_ARG(int, 0));
-}
-
-void RecordWindow::dataTypeSetResult(int res, int id)
-{
-    // id 1 answers the main window's own data-type change.
-    if (id != 0)
-        return;
-    if (res == 0) {
-        endRecording();
-        return;
-    }
-    QMessageBox::information(this, "系统提示", "记录功能无法停止,请重试");
-}
-
-void RecordWindow::endRecording()
-{
-    if (journal)
-        journal->finish();
-    recordState = 0;
-    tickTimer->stop();
-    ui->btnRecordPause->setText("暂停");
-    ui->btnRecordStart->setEnabled(true);
-    ui->btnRecordExport->setEnabled(true);
-}
-
-void RecordWindow::setItemData(QList<Axit_t> &axit, uint, uint timeStamp)
-{
-    if (recordState == 1) {
-        lastTimeStamp = timeStamp;
-        recordText.appendRow(timeStamp, startTime, axit);
-        journalRow(recordText.lastRow(), int(axit.size()));
-        unexported = true;
-        return;
-    }
-    if (recordState == 0 && startPending && stampedAfterSync(timeStamp, startTime, startClock.elapsed())) {
-        if (pendingRows.isEmpty())
-            pendingSensors = int(axit.size());
-        pendingLastTimeStamp = timeStamp;
-        pendingRows.appendRow(timeStamp, startTime, axit);
-    }
+    m_session->stop();
 }
 
 void RecordWindow::UpdateTimeView()
 {
-    if (recordState != 1)
+    if (m_session->state() != RecordingSession::Recording)
         return;
-    const TimeOfDay tod = splitTimeOfDay(lastTimeStamp);
+    const TimeOfDay tod = splitTimeOfDay(m_session->lastTimeStamp());
     ui->tickHour->setText(zeroPadded(tod.hour, 2));
     ui->tickMinute->setText(zeroPadded(tod.minute, 2));
     ui->tickSecond->setText(zeroPadded(tod.second, 2));
@@ -255,34 +157,50 @@ void RecordWindow::UpdateTimeView()
 
 void RecordWindow::on_btnRecordExport_clicked()
 {
+    if (m_exporting)
+        return;
     const QString folder = exportStartFolder(*recordConfig, ConfigGroup);
     const QString fileName = saveFileDialog(this, "选择文件", folder, "*.csv");
     if (fileName.isEmpty())
         return;
     recordConfig->remove(ConfigGroup, ConfigKey);
     recordConfig->setValue(ConfigGroup, ConfigKey, fileName);
+    exportTo(fileName);
+}
 
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+bool RecordWindow::exportTo(const QString &fileName)
+{
+    // The new file replaces the old one only once it is complete and on the disk: a full disk
+    // or a cancel leaves what the user had.
+    ReplacingFile file(fileName, exportSync);
+    if (!file.open()) {
         QMessageBox::warning(this, "错误", "文件无法创建");
-        return;
+        return false;
     }
-    // All content is ASCII, so the bytes are already the UTF-8 text; text mode still
-    // turns each line feed into the platform's line end.
-    const QByteArray header = recordHeader(recoveredSensors >= 0 ? recoveredSensors : link ? link->axitNum() : 0);
-    bool written = file.write(header) == header.size();
-    for (const QByteArray &chunk : recordText.chunks())
-        written = written && file.write(chunk) == chunk.size();
-    written = written && file.flush();
-    file.close();
-    written = written && file.error() == QFileDevice::NoError;
-    if (!written) {
+    const int fd = file.handle();
+    const RecordingSession::ExportJob job = m_session->exportJob();
+    bool written = false;
+    QPointer<RecordWindow> self(this);
+    m_exporting = true;
+    ui->btnRecordStart->setEnabled(false);
+    ui->btnRecordExport->setEnabled(false);
+    const bool finished = runWithProgress(this, "导出文件", "正在导出记录...", m_session->exportBytes(),
+                                          [&](WorkerProgress &progress) { written = job(fd, &progress); },
+                                          ExportProgressAfterMs);
+    if (!self)
+        return false;
+    m_exporting = false;
+    showRecording(m_session->state() != RecordingSession::Idle);
+    if (!finished)
+        return false;
+    if (!written || !file.commit()) {
         // A full disk must not pass for a finished export: the rows stay for another try.
         QMessageBox::warning(this, "错误", "文件写入失败");
-        return;
+        return false;
     }
-    unexported = false;
+    m_session->markExported();
     QMessageBox::information(this, "导出文件", "文件导出成功");
+    return true;
 }
 
 QList<QLabel *> RecordWindow::clockLabels() const

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "recordformat.h"
+#include "recordingsession.h"
 
-#include <QElapsedTimer>
 #include <QSize>
 #include <QWidget>
 #include <functional>
@@ -10,7 +10,6 @@
 
 class Config;
 class QLabel;
-class RecordJournal;
 class QTimer;
 class SlaveProtocol;
 
@@ -18,7 +17,8 @@ namespace Ui {
 class RecordWindow;
 }
 
-// Records the card's time-stamped sample stream as CSV rows in memory and exports them.
+// Records the card's time-stamped sample stream as CSV rows and exports them: the buttons, the
+// clock and the export around one recording session.
 class RecordWindow : public QWidget
 {
     Q_OBJECT
@@ -26,37 +26,39 @@ class RecordWindow : public QWidget
 public:
     using SaveFileDialog =
         std::function<QString(QWidget *parent, const QString &caption, const QString &folder, const QString &filter)>;
+    // Exports that take longer than this show a progress dialog with a cancel button.
+    enum : int { ExportProgressAfterMs = 1000 };
 
     explicit RecordWindow(QWidget *parent = nullptr, const QString &configFile = QStringLiteral("Recordconfig.ini"));
     ~RecordWindow() override;
 
     void setLink(SlaveProtocol *link);
+    RecordingSession *session() const { return m_session; }
 
-    // True when rows were recorded since the last successful start or export.
-    bool hasUnexportedRecording() const { return unexported; }
+    // True when rows were recorded since the last successful start and not exported since.
+    bool hasUnexportedRecording() const { return m_session->hasUnexportedRows(); }
     // 0 idle, 1 recording, 2 paused.
-    int recordingState() const { return recordState; }
-    const RecordBuffer &recordedRows() const { return recordText; }
+    int recordingState() const { return int(m_session->state()); }
 
-    // Every recording from now on is also written to a journal file in this folder, so that a
-    // crash cannot take it; empty (the default) keeps recordings in memory only.
+    // Every recording from now on is kept in a journal file in this folder, so that a crash
+    // cannot take it and a long one does not fill the memory; empty (the default) keeps
+    // recordings in memory only.
     void setJournalFolder(const QString &folder);
     // The journal of the recording in the window; empty when it has none.
-    QString journalPath() const { return currentJournal; }
-    // Loads a journal left by an interrupted recording as if it had just been stopped; false when
-    // it holds no complete row. The window must be idle.
+    QString journalPath() const { return m_session->journalPath(); }
+    // Takes over a journal left by an interrupted recording as if it had just been stopped; false
+    // when it holds no complete row or another instance holds it. The window must be idle.
     bool recoverJournal(const QString &path);
     // The tool closes normally: the recording's journal is no longer needed.
     void discardJournal();
 
     // Asks for the export file name; QFileDialog::getSaveFileName unless replaced.
     SaveFileDialog saveFileDialog;
+    // Makes an export durable before it counts as done; fsync unless replaced.
+    std::function<int(int fd)> exportSync;
 
 public slots:
     void UpdateTimeView();
-    void timeStampSyncResult(int res);
-    void dataTypeSetResult(int res, int id);
-    void setItemData(QList<Axit_t> &axit, uint num, uint timeStamp);
 
     void on_btnRecordStart_clicked();
     void on_btnRecordPause_clicked();
@@ -69,36 +71,17 @@ protected:
 private:
     bool linkOpen() const;
     bool checkLinkOpen();
-    void endRecording();
-    void journalRow(QByteArrayView row, int sensors);
-    void journalWriteFailed(const QString &path);
+    void showRecording(bool recording);
+    bool exportTo(const QString &fileName);
     QList<QLabel *> clockLabels() const;
 
     std::unique_ptr<Ui::RecordWindow> ui;
     SlaveProtocol *link = nullptr;
-    RecordBuffer recordText;
+    RecordingSession *m_session = nullptr;
     QTimer *tickTimer = nullptr;
     std::unique_ptr<Config> recordConfig;
-    uint lastTimeStamp = 0;
-    uint startTime = 0;
     QSize initialSize;
     int initialPointSize = 0;
-    int recordState = 0;
-    bool unexported = false;
-
-    std::unique_ptr<RecordJournal> journal;
-    QString journalFolder;
-    QString currentJournal;
-    QString lastJournalName;
-    bool journalHasHeader = false;
-    // A recovered recording exports with its own header: the link knows nothing of its sensors.
-    int recoveredSensors = -1;
-
-    // Frames decoded in the same slice as the sync reply reach us before its result;
-    // they belong to the new recording, so they wait here for the answer.
-    bool startPending = false;
-    RecordBuffer pendingRows;
-    int pendingSensors = 0;
-    uint pendingLastTimeStamp = 0;
-    QElapsedTimer startClock;
+    bool m_exporting = false;
+    bool m_storeWarned = false;
 };

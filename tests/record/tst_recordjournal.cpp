@@ -8,7 +8,11 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <atomic>
+#include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -50,6 +54,9 @@ class TestRecordJournal : public QObject
 private slots:
     void initTestCase();
     void journalHoldsTheExportedRowsAndGoesOnceExported();
+    void aRunningInstancesJournalIsNeverTakenFromIt();
+    void namesNeverCollideAndTheNewestComesFirst();
+    void slowSyncNeitherHoldsUpWritesNorClosing();
     void unwritableFolderWarnsOnceAndRecordingGoesOn();
 };
 
@@ -77,14 +84,14 @@ void TestRecordJournal::journalHoldsTheExportedRowsAndGoesOnceExported()
     QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d-\\d{3}\\.csv$").match(QFileInfo(first).fileName()).hasMatch(),
              qPrintable(first));
     feedFrames(l, 10, 40);
-    QCOMPARE(w.recordedRows().rowCount(), 41);
+    QCOMPARE(w.session()->rowCount(), 41);
     // The rows reach the disk while the recording goes on, not only when it ends.
     const QByteArray header = recordHeader(3);
-    QTRY_COMPARE_WITH_TIMEOUT(readFile(first), header + w.recordedRows().toByteArray(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(first), header + w.session()->rows(), 5000);
     QCOMPARE(w.recordingState(), 1);
     feedFrames(l, 500, 10);
     QVERIFY(stopRecording(w));
-    QTRY_COMPARE(readFile(first), header + w.recordedRows().toByteArray());
+    QTRY_COMPARE(readFile(first), header + w.session()->rows());
 
     const QString exported = dir.filePath("export.csv");
     w.saveFileDialog = [exported](QWidget *, const QString &, const QString &, const QString &) { return exported; };
@@ -106,12 +113,122 @@ void TestRecordJournal::journalHoldsTheExportedRowsAndGoesOnceExported()
     const QString third = w.journalPath();
     feedFrames(l, 10, 5);
     QVERIFY(stopRecording(w));
-    QTRY_COMPARE(readFile(third), header + w.recordedRows().toByteArray());
-    QCOMPARE(journalFiles(folder), (QStringList{third, second}));
+    QTRY_COMPARE(readFile(third), header + w.session()->rows());
+    // The one in the window is ours: nobody else is offered it while we hold it.
+    QCOMPARE(journalFiles(folder), (QStringList{second}));
 
     w.discardJournal(); // the tool closes normally
-    QTRY_COMPARE(journalFiles(folder), QStringList{second});
+    QVERIFY(!QFile::exists(third));
+    QCOMPARE(journalFiles(folder), QStringList{second});
     QCOMPARE(dialogs.count(), 1); // only the export's
+}
+
+void TestRecordJournal::aRunningInstancesJournalIsNeverTakenFromIt()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    const QString folder = dir.filePath("journals");
+    RecordTestLink linkA, linkB;
+    RecordWindow a, b;
+    a.setLink(linkA.link);
+    b.setLink(linkB.link);
+    a.setJournalFolder(folder);
+    b.setJournalFolder(folder);
+
+    // Two instances recording at once, within the same millisecond or not, keep a journal each.
+    QTest::mouseClick(button(a, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(button(b, "btnRecordStart"), Qt::LeftButton);
+    QTRY_VERIFY(a.recordingState() == 1 && b.recordingState() == 1);
+    feedFrames(linkA, 10, 30);
+    feedFrames(linkB, 10, 7);
+    QTRY_VERIFY(!a.journalPath().isEmpty() && !b.journalPath().isEmpty());
+    QVERIFY(a.journalPath() != b.journalPath());
+    QTRY_COMPARE(readFile(a.journalPath()), recordHeader(3) + a.session()->rows());
+    QTRY_COMPARE(readFile(b.journalPath()), recordHeader(3) + b.session()->rows());
+    QCOMPARE(a.session()->rowCount(), 30);
+    QCOMPARE(b.session()->rowCount(), 7);
+
+    // A live journal is not offered, cannot be loaded and is not removed by another instance.
+    QCOMPARE(journalFiles(folder), QStringList());
+    RecordWindow other;
+    other.setJournalFolder(folder);
+    QVERIFY(!other.recoverJournal(a.journalPath()));
+    other.discardJournal();
+    QVERIFY(QFile::exists(a.journalPath()));
+    QVERIFY(stopRecording(a));
+    QVERIFY(!other.recoverJournal(a.journalPath())); // stopped, but still a's recording
+    QCOMPARE(readFile(a.journalPath()), recordHeader(3) + a.session()->rows());
+}
+
+void TestRecordJournal::namesNeverCollideAndTheNewestComesFirst()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("journals");
+    const QString name = "2026-01-01_10-00-00-000.csv";
+    // Three recordings started within the same millisecond: none empties another's file.
+    QStringList paths;
+    {
+        std::vector<std::unique_ptr<RecordJournal>> journals;
+        for (int i = 0; i < 3; ++i) {
+            journals.push_back(std::make_unique<RecordJournal>());
+            QVERIFY(journals.back()->beginJournal(folder, name));
+            journals.back()->append(recordHeader(1) + recordRow(uint(i), 0, {{short(i), 0, 0}}));
+            paths << journals.back()->path();
+        }
+        for (auto &j : journals) {
+            j->finish();
+            QVERIFY(j->waitFinished(5000));
+        }
+    }
+    QCOMPARE(paths, (QStringList{folder + "/" + name, folder + "/2026-01-01_10-00-00-000_2.csv",
+                                 folder + "/2026-01-01_10-00-00-000_3.csv"}));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(readFile(paths[i]), recordHeader(1) + recordRow(uint(i), 0, {{short(i), 0, 0}}));
+    // Newest recording first: a later start, then the later of two in one millisecond, counted
+    // as numbers (10 after 3).
+    QFile::copy(paths[0], folder + "/2026-01-01_10-00-00-000_10.csv");
+    QFile::copy(paths[0], folder + "/2026-01-01_09-59-59-999.csv");
+    QFile::copy(paths[0], folder + "/2026-01-01_10-00-00-001.csv");
+    QCOMPARE(journalFiles(folder),
+             (QStringList{folder + "/2026-01-01_10-00-00-001.csv", folder + "/2026-01-01_10-00-00-000_10.csv",
+                          paths[2], paths[1], paths[0], folder + "/2026-01-01_09-59-59-999.csv"}));
+}
+
+void TestRecordJournal::slowSyncNeitherHoldsUpWritesNorClosing()
+{
+    QTemporaryDir dir;
+    // A disk whose sync hangs until the test lets it go.
+    struct Gate
+    {
+        std::atomic<bool> entered{false};
+        QSemaphore release;
+    };
+    auto gate = std::make_shared<Gate>();
+    auto journal = std::make_unique<RecordJournal>();
+    journal->setSyncFunction([gate](int fd) {
+        gate->entered = true;
+        gate->release.tryAcquire(1, 60000);
+        return ::fsync(fd);
+    });
+    QVERIFY(journal->beginJournal(dir.path(), "slow.csv"));
+    const QString path = journal->path();
+    QByteArray written = recordHeader(1) + recordRow(0, 0, {{1, 1, 1}});
+    journal->append(written);
+    QTRY_VERIFY_WITH_TIMEOUT(gate->entered, 10000); // the sync due after a second is hanging
+    // Rows still reach the file while it hangs.
+    for (int i = 1; i <= 3; ++i) {
+        const QByteArray row = recordRow(uint(i), 0, {{short(i), 0, 0}});
+        journal->append(row);
+        written += row;
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(path), written, 10000);
+    }
+    // Closing does not wait for the hung sync for more than a moment.
+    QElapsedTimer closing;
+    closing.start();
+    journal.reset();
+    QVERIFY2(closing.elapsed() < 30000, qPrintable(QString::number(closing.elapsed())));
+    gate->release.release();
+    QCOMPARE(readFile(path), written);
 }
 
 void TestRecordJournal::unwritableFolderWarnsOnceAndRecordingGoesOn()
@@ -140,7 +257,7 @@ void TestRecordJournal::unwritableFolderWarnsOnceAndRecordingGoesOn()
     feedFrames(l, 300, 20);
     QCOMPARE(w.recordingState(), 1);
     QVERIFY(stopRecording(w));
-    QCOMPARE(w.recordedRows().rowCount(), 40);
+    QCOMPARE(w.session()->rowCount(), 40);
     QCOMPARE(dialogs.count(), 1);
     // The next recording's journal fails too and says so once; the writer reports in order, so a
     // second warning of the first recording would have come before it.
@@ -149,7 +266,7 @@ void TestRecordJournal::unwritableFolderWarnsOnceAndRecordingGoesOn()
     QVERIFY(dialogs.waitForCount(2));
     QVERIFY(stopRecording(w));
     QCOMPARE(dialogs.records().at(1), dialogs.records().at(0));
-    QCOMPARE(w.recordedRows().rowCount(), 5);
+    QCOMPARE(w.session()->rowCount(), 5);
     QVERIFY(QFile::setPermissions(dir.filePath("journals"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 }
 

@@ -307,7 +307,7 @@ int main(int argc, char *argv[])
         latency.phase = "vanish and reopen";
         soak.vanishAndComeBack();
         ++cycles;
-        MemorySample m{clock.elapsed() / 1000, rssKiB(), heapInUseKiB(), long(record->recordedRows().capacity() / 1024), 0};
+        MemorySample m{clock.elapsed() / 1000, rssKiB(), heapInUseKiB(), long(record->session()->exportBytes() / 1024), 0};
         card.run([&] { m.logRecords = card.server->card().streamLog().size(); });
         memory.append(m);
         note(QString("cycle %1 at %2 s: RSS %3 MiB, heap in use %4 MiB, recording %5 MiB, worst GUI latency %6 ms")
@@ -328,7 +328,7 @@ int main(int argc, char *argv[])
 
     QList<SimStreamRecord> log;
     card.run([&] { log = card.server->card().streamLog(); });
-    const std::map<QString, QByteArray> rows = rowsByTime(record->recordedRows().toByteArray());
+    const std::map<QString, QByteArray> rows = rowsByTime(record->session()->rows());
     long expected = 0, found = 0, corruptedLost = 0, corruptedKept = 0, edge = 0, extra = 0, lostAfterCorrupted = 0;
     std::map<QString, bool> sent;
     // A false header inside a corrupted frame can claim up to 257 bytes and, once in 256 times,

@@ -11,7 +11,7 @@
 
 char *toString(const DialogRecord &r)
 {
-    return QTest::toString(QString("%1 | %2 | %3").arg(r.kind, r.title, r.text));
+    return QTest::toString(QString("%1 | %2 | %3%4").arg(r.kind, r.title, r.text, r.detail.isEmpty() ? QString() : " | " + r.detail));
 }
 
 ModalDialogHelper::ModalDialogHelper(QObject *parent)
@@ -105,7 +105,7 @@ void ModalDialogHelper::poll()
     if (auto *box = qobject_cast<QMessageBox *>(w)) {
         if (!box->isVisible())
             return;
-        DialogRecord r{kindOf(box), box->windowTitle(), box->text()};
+        DialogRecord r{kindOf(box), box->windowTitle(), box->text(), box->informativeText()};
         m_records.append(r);
         QAbstractButton *button = nullptr;
         if (!m_answers.isEmpty())

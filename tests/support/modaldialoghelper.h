@@ -16,10 +16,11 @@ struct DialogRecord
     QString kind;  // "information", "warning", "critical", "question", "progress", or the class name
     QString title;
     QString text;  // message text, or the label of a progress dialog
+    QString detail; // a message box's second line (its informative text)
 
     bool operator==(const DialogRecord &o) const
     {
-        return kind == o.kind && title == o.title && text == o.text;
+        return kind == o.kind && title == o.title && text == o.text && detail == o.detail;
     }
 };
 
