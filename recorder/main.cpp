@@ -50,6 +50,11 @@ int main(int argc, char *argv[])
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], buf, sizeof buf);
         recorder.requestStop();
     });
+    // A pipe whose reader has gone is a failed write, reported and ended like a full disk.
+    ::signal(SIGPIPE, SIG_IGN);
+    // A slow line can be given more time for the card's answer to the stop after Ctrl-C.
+    if (qEnvironmentVariableIsSet("TACTILON_RECORD_STOP_WAIT_MS"))
+        options.stopAnswerMs = qEnvironmentVariableIntValue("TACTILON_RECORD_STOP_WAIT_MS");
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);

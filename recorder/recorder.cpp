@@ -2,6 +2,7 @@
 
 #include "myserialport.h"
 #include "recordformat.h"
+#include "recordjournal.h"
 
 #include <QCommandLineParser>
 #include <QEventLoop>
@@ -10,6 +11,13 @@
 #include <QPointer>
 #include <QTime>
 #include <QTimer>
+#include <algorithm>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,15 +106,20 @@ Recorder::Recorder(const RecorderOptions &options, std::FILE *messages, bool pro
     , m_messages(messages)
     , m_progress(options.progress || progressToTerminal)
 {
-    connect(&m_file, &RecordJournal::writeFailed, this, [this](const QString &, const QString &reason) {
-        m_writeFailed = true;
-        m_writeError = reason;
-        requestStop();
+    m_session.setOutputFile(options.output);
+    // finish() waits for the writer itself, within bounds; letting the store go must not wait again.
+    m_session.setCloseWaitMs(0);
+    connect(&m_session, &RecordingSession::storeFailed, this, [this](const QString &reason) {
+        m_storeFailed = true;
+        m_storeError = reason;
+        m_stopRequested = true;
+        emit stopRequested();
     });
 }
 
 Recorder::~Recorder()
 {
+    m_session.setLink(nullptr);
     delete m_link;
 }
 
@@ -118,124 +131,143 @@ void Recorder::message(const QString &text)
 
 void Recorder::requestStop()
 {
+    ++m_signals;
     m_stopRequested = true;
+    // Whatever waits for the card gives up: the user asked to end.
+    if (m_link)
+        m_link->setRequestsCancelled(true);
     emit stopRequested();
 }
 
-void Recorder::onFrame(QList<Axit_t> &axit, uint, uint timeStamp)
+bool Recorder::waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
-    // Frames decoded in the same read as the sync reply come before its result; they belong
-    // to this recording when the synchronised clock stamped them.
-    if (!m_recording && !(m_syncing && stampedAfterSync(timeStamp, m_startTime, m_sinceRequest.elapsed())))
-        return;
-    if (!m_haveHeader) {
-        m_file.append(recordHeader(int(axit.size())));
-        m_haveHeader = true;
+    const int signalsBefore = m_signals;
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (m_signals != signalsBefore || m_portLost || (timeoutMs >= 0 && waited.elapsed() >= timeoutMs))
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        connect(this, &Recorder::stopRequested, &loop, &QEventLoop::quit);
+        loop.exec();
     }
-    m_row.clear();
-    appendRecordRow(m_row, timeStamp, m_startTime, axit);
-    m_file.append(m_row);
-    ++m_rows;
+    return true;
 }
 
 void Recorder::printProgress()
 {
     const double s = m_sinceStart.elapsed() / 1000.0;
-    message(QString("%1 s, %2 rows, %3 rows/s").arg(qint64(s)).arg(m_rows).arg(s > 0 ? m_rows / s : 0.0, 0, 'f', 1));
+    const qint64 rows = m_session.rowCount();
+    message(QString("%1 s, %2 rows, %3 rows/s").arg(qint64(s)).arg(rows).arg(s > 0 ? rows / s : 0.0, 0, 'f', 1));
 }
 
-int Recorder::finishFile(int status, const QString &reason)
+bool Recorder::probeOutput()
 {
-    const bool written = m_file.finishAndWait() && !m_writeFailed;
+    // The file is created or emptied only once there is a first row for it; until then an existing
+    // one stays as it was. Here only whether it could be: a file made for the question goes again.
+    const QByteArray name = QFile::encodeName(m_options.output);
+    struct stat st;
+    const bool existed = ::stat(name.constData(), &st) == 0;
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (errno == ENXIO)
+            return true; // a FIFO whose reader has not come yet
+        message("cannot create the output file " + m_options.output + ": " + QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    ::close(fd);
+    if (!existed)
+        ::unlink(name.constData());
+    return true;
+}
+
+int Recorder::failBeforeStart(int status, const QString &reason)
+{
+    message(reason);
+    message("no rows recorded");
+    return status;
+}
+
+int Recorder::finish(int status, const QString &reason)
+{
+    const RecordJournal *store = m_session.store();
+    // A normal end waits for the file to be complete; a signal leaves it to the writer soon.
+    const bool complete = !store || store->waitFinished(m_signals > 0 ? CloseAfterSignalMs : 10000);
+    const qint64 rows = store ? std::max<qint64>(0, store->linesInFile() - 1) : 0;
     if (!reason.isEmpty())
         message(reason);
-    const double s = m_sinceStart.isValid() ? m_sinceStart.elapsed() / 1000.0 : 0.0;
-    if (!written && status == Recorded) {
-        message("writing " + m_options.output + " failed: " + m_writeError);
+    if (!complete && status == Recorded && rows < m_session.rowCount()) {
+        message(QString("%1 took only %2 of %3 rows").arg(m_options.output).arg(rows).arg(m_session.rowCount()));
         status = PortFailed;
     }
+    const double s = m_sinceStart.isValid() ? m_sinceStart.elapsed() / 1000.0 : 0.0;
     message(QString("%1 rows in %2 s (%3 rows/s) written to %4")
-                .arg(m_rows)
+                .arg(rows)
                 .arg(s, 0, 'f', 1)
-                .arg(s > 0 ? m_rows / s : 0.0, 0, 'f', 1)
+                .arg(s > 0 ? rows / s : 0.0, 0, 'f', 1)
                 .arg(m_options.output));
     return status;
 }
 
 int Recorder::run()
 {
-    const bool existed = QFileInfo::exists(m_options.output);
-    {
-        QFile probe(m_options.output);
-        if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            message("cannot create the output file " + m_options.output + ": " + probe.errorString());
-            return BadArguments;
-        }
-    }
-    // Nothing recorded: an empty file we created would only look like a recording.
-    auto failBeforeStart = [this, existed](int status, const QString &reason) {
-        m_file.finishAndWait();
-        if (!existed && QFileInfo(m_options.output).isFile())
-            QFile::remove(m_options.output);
-        message(reason);
-        message("no rows recorded");
-        return status;
-    };
+    if (!probeOutput())
+        return BadArguments;
 
     m_link = new MySerialport;
     connect(m_link, &MySerialport::portLost, this, [this] {
         m_portLost = true;
         emit stopRequested();
     });
-    connect(m_link, qOverload<QList<Axit_t> &, uint, uint>(&SlaveProtocol::AxitReceive), this, &Recorder::onFrame);
-    int freResult = NoResult, syncResult = NoResult, typeResult = NoResult;
+    int freResult = NoResult;
     connect(m_link, &SlaveProtocol::sampleFreResult, this, [&freResult](int option, int res, int) {
         if (option == 1)
             freResult = res;
     });
-    connect(m_link, &SlaveProtocol::timeStampSyncResult, this, [&syncResult](int res) { syncResult = res; });
-    connect(m_link, &SlaveProtocol::DataTypeSetResult, this, [&typeResult](int res, int id) {
-        if (id == 0)
-            typeResult = res;
-    });
-
-    // Opening also reads the card's sample frequency, as the tool does; only the open counts here.
-    m_link->openPort(m_options.port, m_options.baud);
-    if (!m_link->isPortOpen())
+    m_link->setRequestsCancelled(m_stopRequested);
+    if (!m_link->open(m_options.port, m_options.baud))
         return failBeforeStart(PortFailed, "cannot open the port " + m_options.port + ": " + m_link->portErrorString());
-    if (m_portLost)
-        return failBeforeStart(PortFailed, "lost the port " + m_options.port);
+    const QString lost = "lost the port " + m_options.port;
 
     if (m_options.frequencyIndex >= 0 && !m_stopRequested) {
         m_link->setSampleFre(uint(m_options.frequencyIndex), SlaveProtocol::DefaultReplyTimeoutMs);
         if (m_portLost)
-            return failBeforeStart(PortFailed, "lost the port " + m_options.port);
-        const QString hz = QString::number(Frequencies.at(m_options.frequencyIndex));
-        if (freResult == -1 || freResult == NoResult)
-            return failBeforeStart(CardFailed, "the card did not answer the sample frequency request (0x83, " + hz + " Hz)");
-        if (freResult != 0)
-            return failBeforeStart(CardFailed, QString("the card refused the sample frequency %1 Hz (0x83, status %2)")
-                                                   .arg(hz).arg(freResult));
+            return failBeforeStart(PortFailed, lost);
+        if (!m_stopRequested) {
+            const QString hz = QString::number(Frequencies.at(m_options.frequencyIndex));
+            if (freResult == -1 || freResult == NoResult)
+                return failBeforeStart(CardFailed, "the card did not answer the sample frequency request (0x83, " + hz + " Hz)");
+            if (freResult != 0)
+                return failBeforeStart(CardFailed, QString("the card refused the sample frequency %1 Hz (0x83, status %2)")
+                                                       .arg(hz).arg(freResult));
+        }
     }
     if (m_stopRequested)
         return failBeforeStart(Recorded, "interrupted before the recording started");
 
     // The card's clock is set to our time of day, exactly as the record window's start does.
-    const QTime now = QTime::currentTime();
-    m_startTime = timeOfDayMs(uint(now.hour()), uint(now.minute()), uint(now.second()), uint(now.msec()));
-    m_file.begin(m_options.output);
-    m_syncing = true;
-    m_sinceRequest.start();
-    m_link->timeStampSync(m_startTime);
-    m_syncing = false;
-    if (m_portLost)
-        return failBeforeStart(PortFailed, "lost the port " + m_options.port);
-    if (syncResult == -1 || syncResult == NoResult)
+    int syncResult = NoResult;
+    m_session.setLink(m_link);
+    connect(&m_session, &RecordingSession::started, this, [&syncResult] { syncResult = 0; });
+    connect(&m_session, &RecordingSession::startFailed, this, [&syncResult](int res) { syncResult = res; });
+    m_session.start();
+    waitUntil([&syncResult] { return syncResult != NoResult; }, -1);
+    // Interrupted, the request gives up and answers -1: that is the user's doing, not the card's.
+    if (syncResult != 0 && (m_stopRequested || m_portLost)) {
+        // The card may have taken the sync and begun its time-stamped stream: it is told to stop,
+        // without waiting for the answer.
+        const uint8_t type = 0;
+        m_link->tx_frame_send(0x82, &type, 1);
+        m_link->flushPort();
+        return failBeforeStart(m_portLost ? int(PortFailed) : int(Recorded),
+                               m_portLost ? lost : QString("interrupted before the recording started"));
+    }
+    if (syncResult == -1)
         return failBeforeStart(CardFailed, "the card did not answer the clock synchronisation (0x8D)");
     if (syncResult != 0)
         return failBeforeStart(CardFailed, QString("the card refused the clock synchronisation (0x8D, status %1)").arg(syncResult));
 
-    m_recording = true;
     m_sinceStart.start();
     {
         QEventLoop loop;
@@ -247,7 +279,10 @@ int Recorder::run()
         QTimer end;
         end.setSingleShot(true);
         end.setTimerType(Qt::PreciseTimer);
-        connect(&end, &QTimer::timeout, this, &Recorder::requestStop);
+        connect(&end, &QTimer::timeout, this, [this] {
+            m_stopRequested = true;
+            emit stopRequested();
+        });
         if (m_options.seconds > 0)
             end.start(m_options.seconds * 1000);
         if (!m_stopRequested && !m_portLost)
@@ -255,22 +290,36 @@ int Recorder::run()
     }
 
     if (m_portLost) {
-        m_recording = false;
-        return finishFile(PortFailed, QString("lost the port %1 while recording; the rows so far are kept").arg(m_options.port));
+        m_session.endLocally();
+        return finish(PortFailed, QString("lost the port %1 while recording; the rows so far are kept").arg(m_options.port));
     }
     // Data type 0 ends the time-stamped stream, as the record window's stop does; frames until
-    // the card's answer still belong to the recording.
-    m_link->setInfoType(0, 0);
-    m_recording = false;
-    if (m_portLost)
-        return finishFile(PortFailed, QString("lost the port %1 while stopping; the rows so far are kept").arg(m_options.port));
-    m_link->closePort();
-    if (m_writeFailed)
-        return finishFile(PortFailed, "writing " + m_options.output + " failed: " + m_writeError);
+    // the card's answer still belong to the recording. After a signal the answer gets a moment;
+    // a second signal ends the wait at once.
+    int typeResult = NoResult;
+    connect(&m_session, &RecordingSession::stopped, this, [&typeResult] { typeResult = 0; });
+    connect(&m_session, &RecordingSession::stopFailed, this, [&typeResult](int res) { typeResult = res; });
+    // The request runs nested in this thread's loop, so the bound is a cancel, not a time-out here.
+    m_link->setRequestsCancelled(false);
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, this, [this] { m_link->setRequestsCancelled(true); });
+    if (m_signals > 0)
+        bound.start(m_options.stopAnswerMs);
+    m_session.stop();
+    if (!waitUntil([&typeResult] { return typeResult != NoResult; }, -1))
+        waitUntil([&typeResult] { return typeResult != NoResult; }, 1000);
     if (typeResult != 0)
-        return finishFile(CardFailed, typeResult == -1 || typeResult == NoResult
-                                          ? QString("the card did not answer the stop (0x82 00); the rows so far are kept")
-                                          : QString("the card refused the stop (0x82 00, status %1); the rows so far are kept")
-                                                .arg(typeResult));
-    return finishFile(Recorded, QString());
+        m_session.endLocally();
+    if (m_portLost)
+        return finish(PortFailed, QString("lost the port %1 while stopping; the rows so far are kept").arg(m_options.port));
+    m_link->closePort();
+    if (m_storeFailed)
+        return finish(PortFailed, "writing " + m_options.output + " failed: " + m_storeError);
+    if (typeResult != 0)
+        return finish(CardFailed, typeResult == -1 || typeResult == NoResult
+                                      ? QString("the card did not answer the stop (0x82 00); the rows so far are kept")
+                                      : QString("the card refused the stop (0x82 00, status %1); the rows so far are kept")
+                                            .arg(typeResult));
+    return finish(Recorded, QString());
 }

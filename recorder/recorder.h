@@ -1,14 +1,14 @@
 #pragma once
 
-#include "recordjournal.h"
+#include "recordingsession.h"
 #include "slavetypes.h"
 
-#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <functional>
 
 class MySerialport;
 
@@ -20,6 +20,8 @@ struct RecorderOptions
     int seconds = 0;         // 0: until SIGINT or SIGTERM
     QString output;
     bool progress = false;
+    // After a signal, how long the card's answer to the stop is awaited.
+    int stopAnswerMs = 150;
 };
 
 // Exit status of tactilon-record.
@@ -29,44 +31,45 @@ enum RecorderExit : int { Recorded = 0, CardFailed = 1, BadArguments = 2, PortFa
 // status; `out` gets the text for standard output (help), `err` the text for standard error.
 int parseRecorderArguments(const QStringList &args, RecorderOptions &options, QString &out, QString &err);
 
-// Records the card's time-stamped stream into a CSV file, the way the record window does, on the
-// one device link. Runs on the calling thread's event loop.
+// Records the card's time-stamped stream into a CSV file through the recording session the record
+// window uses, on the one device link. Runs on the calling thread's event loop.
 class Recorder : public QObject
 {
     Q_OBJECT
 
 public:
+    // After a signal, how long the writer gets to complete the file.
+    enum : int { CloseAfterSignalMs = 40 };
+
     Recorder(const RecorderOptions &options, std::FILE *messages, bool progressToTerminal);
     ~Recorder() override;
 
     int run();
-    // Asks the recording to end as SIGINT and SIGTERM do; safe to call at any time on this thread.
+    // SIGINT and SIGTERM: the recording ends at once, with whatever waits for the card cut short.
+    // Safe to call at any time on this thread.
     void requestStop();
 
 signals:
     void stopRequested();
 
 private:
-    void onFrame(QList<Axit_t> &axit, uint num, uint timeStamp);
+    // Spins the event loop until done() holds, the time runs out or a stop is requested.
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+    bool probeOutput();
     void printProgress();
     void message(const QString &text);
-    int finishFile(int status, const QString &reason);
+    int finish(int status, const QString &reason);
+    int failBeforeStart(int status, const QString &reason);
 
     RecorderOptions m_options;
     std::FILE *m_messages;
     bool m_progress;
     MySerialport *m_link = nullptr;
-    RecordJournal m_file;
-    QByteArray m_row;
-    bool m_syncing = false;
-    bool m_recording = false;
+    RecordingSession m_session;
     bool m_stopRequested = false;
+    int m_signals = 0;
     bool m_portLost = false;
-    bool m_writeFailed = false;
-    QString m_writeError;
-    bool m_haveHeader = false;
-    uint m_startTime = 0;
-    qint64 m_rows = 0;
-    QElapsedTimer m_sinceRequest;
+    bool m_storeFailed = false;
+    QString m_storeError;
     QElapsedTimer m_sinceStart;
 };

@@ -9,7 +9,11 @@
 #include <QTest>
 #include <QTime>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +52,10 @@ struct RecorderRun
     void start(const QStringList &args)
     {
         startedAt = timeOfDayNow();
+        // The card's answer to a stop after Ctrl-C is not raced against a busy machine here.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TACTILON_RECORD_STOP_WAIT_MS", QString::number(stopWaitMs));
+        process.setProcessEnvironment(env);
         process.start(TACTILON_RECORD, args);
         process.waitForStarted();
     }
@@ -96,6 +104,7 @@ struct RecorderRun
     }
 
     PtyCardServer server{5};
+    int stopWaitMs = 10000;
     QTemporaryDir dir;
     QString output;
     QProcess process;
@@ -121,6 +130,8 @@ private slots:
     void recordsEveryFrameAndStopsTheCard();
     void cardThatDoesNotCooperateGivesExit1_data();
     void cardThatDoesNotCooperateGivesExit1();
+    void signalsEndItAtAnyPoint_data();
+    void signalsEndItAtAnyPoint();
     void lostPortOrFullDiskGivesExit3_data();
     void lostPortOrFullDiskGivesExit3();
     void commandLineIsChecked_data();
@@ -130,15 +141,21 @@ private slots:
 void TestRecorder::recordsEveryFrameAndStopsTheCard_data()
 {
     QTest::addColumn<int>("signal"); // 0: --seconds 3
-    QTest::newRow("three seconds at 200 Hz") << 0;
-    QTest::newRow("SIGINT after one second") << int(SIGINT);
-    QTest::newRow("SIGTERM after one second") << int(SIGTERM);
+    QTest::addColumn<int>("replyDelayMs");
+    QTest::newRow("three seconds at 200 Hz") << 0 << 0;
+    QTest::newRow("SIGINT after one second") << int(SIGINT) << 0;
+    QTest::newRow("SIGTERM after one second") << int(SIGTERM) << 0;
+    // The sync is sent again after a second; the card has set its clock by the first meanwhile,
+    // and the repeat must not set it back: field 1 never goes back.
+    QTest::newRow("card answering 1.5 s late") << 0 << 1500;
 }
 
 void TestRecorder::recordsEveryFrameAndStopsTheCard()
 {
     QFETCH(int, signal);
+    QFETCH(int, replyDelayMs);
     RecorderRun run;
+    run.server.card().setReplyDelayMs(replyDelayMs);
     run.start(run.standard(signal == 0 ? QStringList{"--frequency", "200", "--seconds", "3"}
                                        : QStringList{"--baud", "921600"}));
     if (signal != 0) {
@@ -150,10 +167,13 @@ void TestRecorder::recordsEveryFrameAndStopsTheCard()
     QVERIFY2(run.process.exitCode() == 0, run.err.constData());
     QVERIFY2(run.err.contains("rows in"), run.err.constData()); // the summary line
 
-    // The card was synchronised to the PC's time of day, once, and told to stop at the end.
+    // The card was synchronised to the PC's time of day, once unless it answered late, and told
+    // to stop at the end. A repeat carries the time it was sent at.
     const QList<SimCommand> syncs = run.commands(0x8D);
-    QCOMPARE(syncs.size(), 1);
+    QCOMPARE(syncs.size() > 1, replyDelayMs > 1000);
     const uint startTime = payloadTime(syncs.first().payload);
+    for (int i = 1; i < syncs.size(); ++i)
+        QVERIFY(msSinceStart(payloadTime(syncs[i].payload), startTime) >= uint(1000 * i));
     if (run.finishedAt >= run.startedAt) // not across midnight
         QVERIFY(startTime >= run.startedAt && startTime <= run.finishedAt);
     QCOMPARE(run.server.card().commandLog().last().cmd, quint8(0x82));
@@ -202,6 +222,77 @@ void TestRecorder::cardThatDoesNotCooperateGivesExit1()
     QVERIFY(!QFile::exists(run.output)); // nothing recorded, nothing left behind
 }
 
+void TestRecorder::signalsEndItAtAnyPoint_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("waiting for the sync answer") << "sync" << 0 << "interrupted before the recording started";
+    QTest::newRow("recording, the stop answered late") << "late stop" << 1 << "the card did not answer the stop";
+    QTest::newRow("a second signal while waiting for the stop") << "second" << 1 << "the card did not answer the stop";
+    QTest::newRow("FIFO without a reader") << "fifo" << 3 << "took only 0 of";
+    QTest::newRow("pipe reader goes away") << "broken pipe" << 3 << "failed: Broken pipe";
+}
+
+void TestRecorder::signalsEndItAtAnyPoint()
+{
+    QFETCH(QString, when);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    RecorderRun run;
+    SimCard &card = run.server.card();
+    auto received = [&card](quint8 cmd) {
+        return std::count_if(card.commandLog().begin(), card.commandLog().end(),
+                             [cmd](const SimCommand &c) { return c.cmd == cmd; });
+    };
+    if (when == "sync")
+        card.setReplyDelayMs(5000);
+    if (when == "late stop")
+        run.stopWaitMs = 150; // as a user has it
+    const bool pipe = when == "fifo" || when == "broken pipe";
+    if (pipe) {
+        run.output = run.dir.filePath("fifo");
+        QCOMPARE(::mkfifo(QFile::encodeName(run.output).constData(), 0600), 0);
+    }
+    int reader = -1;
+    run.start(run.standard());
+    if (when == "sync") {
+        QVERIFY(QTest::qWaitFor([&] { return received(0x8D) > 0; }, 30000));
+    } else {
+        QVERIFY(QTest::qWaitFor([&run] { return run.stamped().size() >= 30; }, 30000));
+        if (when == "broken pipe") {
+            reader = ::open(QFile::encodeName(run.output).constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(reader >= 0);
+            QByteArray got;
+            QVERIFY(QTest::qWaitFor([&] {
+                char buf[4096];
+                const ssize_t n = ::read(reader, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, n);
+                return got.count('\n') >= 3;
+            }, 30000));
+            ::close(reader); // the next rows find nobody to read them
+        }
+        // The card now takes its time over every answer.
+        if (when == "late stop" || when == "second")
+            card.setReplyDelayMs(when == "second" ? 8000 : 2000);
+    }
+    if (when != "broken pipe")
+        ::kill(pid_t(run.process.processId()), SIGINT);
+    if (when == "second") {
+        QVERIFY(QTest::qWaitFor([&] { return received(0x82) > 0; }, 30000));
+        ::kill(pid_t(run.process.processId()), SIGINT);
+    }
+    QVERIFY(run.finish());
+    QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.process.exitCode() == exitCode, run.err.constData());
+    QVERIFY2(run.err.contains(reason.toUtf8()), run.err.constData());
+    QVERIFY2(run.err.contains("rows in") || run.err.contains("no rows recorded"), run.err.constData());
+    // The card is always told to stop, whether or not its answer is awaited.
+    QTRY_VERIFY(!card.commandLog().isEmpty() && card.commandLog().last().cmd == 0x82);
+    QCOMPARE(card.commandLog().last().payload, QByteArray(1, '\0'));
+}
+
 void TestRecorder::lostPortOrFullDiskGivesExit3_data()
 {
     QTest::addColumn<QString>("fault");
@@ -216,6 +307,12 @@ void TestRecorder::lostPortOrFullDiskGivesExit3()
     QFETCH(QString, fault);
     QFETCH(QString, reason);
     RecorderRun run;
+    // Nothing that fails before the first row may touch a file the user already had.
+    const QByteArray precious("precious\n");
+    if (fault == "no port") {
+        QFile f(run.output);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(precious) == precious.size());
+    }
     if (fault == "no port")
         run.start({"--port", "/nonexistent/tty", "--output", run.output});
     else if (fault == "full")
@@ -229,6 +326,12 @@ void TestRecorder::lostPortOrFullDiskGivesExit3()
     QVERIFY(run.finish());
     QCOMPARE(run.process.exitCode(), 3);
     QVERIFY2(run.err.contains(reason.toUtf8()), run.err.constData());
+    if (fault == "no port") {
+        QCOMPARE(readFile(run.output), precious);
+        QVERIFY2(!run.err.contains("device not open"), run.err.constData()); // no request to a port that is not there
+    }
+    if (fault == "full") // only rows that reached the file count
+        QVERIFY2(run.err.contains("0 rows in"), run.err.constData());
     if (fault != "vanish")
         return;
     // The rows so far stay, whole: exactly the card's first frames.
