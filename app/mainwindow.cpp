@@ -4,6 +4,7 @@
 #include "calibration.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
+#include "framerouter.h"
 #include "myserialport.h"
 #include "recordjournal.h"
 #include "recordwindow.h"
@@ -53,15 +54,15 @@ MainWindow::MainWindow(QWidget *parent)
     calibration = new Calibration;
     recordWindow = new RecordWindow;
     recordWindow->setJournalFolder(defaultJournalFolder());
-    replayWindow = new ReplayWindow(curveGraphic);
+    replayWindow = new ReplayWindow;
+    router = new FrameRouter(curveGraphic, this);
 
     link = new MySerialport;
     linkThread = new QThread;
     link->moveToThread(linkThread);
 
-    connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint)), curveGraphic, SLOT(setItemData(QList<Axit_t>&,uint)));
-    connect(link, SIGNAL(AxitReceive(QList<Axit_t>&,uint,uint)), curveGraphic,
-            SLOT(setItemData(QList<Axit_t>&,uint,uint)));
+    router->setLink(link);
+    router->setReplay(replayWindow);
 
     connect(link, &MySerialport::portLost, this, &MainWindow::serialPortLostHandle);
     connect(link, &SlaveProtocol::sampleFreResult, this, &MainWindow::SampleFreResult);
@@ -96,7 +97,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     scanPorts();
     demarcate->setSensorCount(sensorSum);
-    curveGraphic->setSensorNum(uint(sensorSum));
+    router->setSensorCount(sensorSum);
     calibration->setSensorCount(sensorSum);
     WidgetViewFlush();
     ui->txtVersion->setText(QString("Version:") + versionText + " ");
@@ -183,7 +184,7 @@ void MainWindow::shutdown()
     scanTimer = nullptr;
     delete infoTypeTimer;
     infoTypeTimer = nullptr;
-    delete replayWindow; // it feeds the graph window
+    delete replayWindow;
     replayWindow = nullptr;
     if (curveGraphic) {
         curveGraphic->close(); // stops its refresh and the views' timers
@@ -239,8 +240,8 @@ void MainWindow::WidgetViewFlush()
     ui->SampleFreSelect->setEnabled(open);
     ui->BandSelect->setEnabled(!open);
     ui->SerialPortSelect->setEnabled(!open);
-    if (curveGraphic)
-        curveGraphic->setStopped(!open);
+    if (router)
+        router->setLinkOpen(open);
 }
 
 void MainWindow::serialPortLostHandle()
@@ -249,7 +250,7 @@ void MainWindow::serialPortLostHandle()
         return; // a result queued before shutdown
     emit serialClose();
     WidgetViewFlush();
-    curveGraphic->setStopped(true);
+    router->setLinkOpen(false);
     QMessageBox::critical(this, "错误信息", "串口丢失");
 }
 
@@ -302,7 +303,7 @@ void MainWindow::readInfoType()
     if (infoType == 2)
         infoType = 0;
     ui->InfoTypeSelect->setCurrentIndex(infoType);
-    curveGraphic->setDataMode(infoType);
+    router->setDataMode(infoType);
 }
 
 void MainWindow::on_InfoTypeSelect_currentIndexChanged(int index)
@@ -321,7 +322,7 @@ void MainWindow::InfoTypeSetResult(int res, int id)
         return;
     if (res == 0) {
         QMessageBox::information(this, "提示", "数据类型设置成功");
-        curveGraphic->setDataMode(infoType);
+        router->setDataMode(infoType);
     } else
         QMessageBox::information(this, "提示", "数据类型设置失败");
 }
@@ -341,7 +342,7 @@ void MainWindow::on_lineSensorSum_editingFinished()
     }
     sensorSum = value;
     demarcate->setSensorCount(value);
-    curveGraphic->setSensorNum(uint(value));
+    router->setSensorCount(value);
     calibration->setSensorCount(value);
 }
 

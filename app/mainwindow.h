@@ -6,6 +6,7 @@
 class Calibration;
 class CurveGraphic;
 class Demarcate;
+class FrameRouter;
 class MySerialport;
 class QThread;
 class QTimer;
@@ -34,6 +35,7 @@ public:
     Calibration *calibrationWindow() const { return calibration; }
     RecordWindow *recordingWindow() const { return recordWindow; }
     ReplayWindow *replayingWindow() const { return replayWindow; }
+    FrameRouter *frameRouter() const { return router; }
 
     // Asks once per start whether to load the journal of an interrupted recording, if any.
     void offerRecovery();
@@ -95,6 +97,7 @@ private:
     // From the moment a close goes ahead: focus leaving a field then finishes nothing.
     bool closing = false;
     ReplayWindow *replayWindow = nullptr;
+    FrameRouter *router = nullptr;
     bool recoveryOffered = false;
 };
 

@@ -5,6 +5,7 @@
 //   bench_replay [seconds of playing per speed, default 20] [--keep FILE: write the file there]
 #include "coordinatesystem.h"
 #include "curvegraphic.h"
+#include "framerouter.h"
 #include "recordformat.h"
 #include "replaycsv.h"
 #include "replayplayer.h"
@@ -149,7 +150,9 @@ int main(int argc, char *argv[])
     auto *list = graph.findChild<QListWidget *>("sensorList");
     list->item(0)->setCheckState(Qt::Checked);
     emit list->itemClicked(list->item(0)); // all 48 curves
-    ReplayWindow window(&graph);
+    ReplayWindow window;
+    FrameRouter router(&graph);
+    router.setReplay(&window);
     wait(1000);
 
     const double before = rssMiB();

@@ -3,162 +3,128 @@
 #include "recordformat.h"
 
 #include <QFile>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 namespace {
 
-// Ok: the field and its separator were read. End: the bytes ran out, and all of them so far
-// could still begin a valid row. Bad: no row the record window writes begins like this.
-enum class Scan { Ok, End, Bad };
-
-struct Cursor
-{
-    const char *p;
-    const char *end;
-    ReplayFault fault = ReplayFault::None;
-
-    bool atEnd() const { return p == end; }
-    Scan bad(ReplayFault why)
-    {
-        fault = why;
-        return Scan::Bad;
-    }
-};
-
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
 
-Scan separator(Cursor &c, char sep)
-{
-    if (c.atEnd())
-        return Scan::End;
-    if (*c.p != sep)
-        return c.bad(ReplayFault::NotANumber);
-    ++c.p;
-    return Scan::Ok;
-}
+enum class Parse { Ok, NotANumber, OutOfRange };
 
-// Unsigned decimal without leading zeros, at most max, then sep.
-Scan scanUInt(Cursor &c, uint32_t max, char sep, uint32_t &out)
+// Unsigned decimal as the writer prints it: digits, no leading zeros. With partial set, the
+// text may be cut short anywhere (the last line of a recording that was interrupted).
+Parse parseUInt(QByteArrayView t, uint32_t max, uint32_t &out, bool partial = false)
 {
-    if (c.atEnd())
-        return Scan::End;
-    if (!isDigit(*c.p))
-        return c.bad(ReplayFault::NotANumber);
+    if (t.isEmpty())
+        return partial ? Parse::Ok : Parse::NotANumber;
+    if (t.size() > 1 && t.front() == '0')
+        return Parse::NotANumber;
     uint64_t v = 0;
-    if (*c.p == '0') {
-        ++c.p;
-        if (!c.atEnd() && isDigit(*c.p))
-            return c.bad(ReplayFault::NotANumber);
-    } else {
-        while (!c.atEnd() && isDigit(*c.p)) {
-            v = v * 10 + uint64_t(*c.p - '0');
-            if (v > max)
-                return c.bad(ReplayFault::OutOfRange);
-            ++c.p;
+    for (char c : t) {
+        if (!isDigit(c))
+            return Parse::NotANumber;
+        v = v * 10 + uint64_t(c - '0');
+        if (v > max)
+            return Parse::OutOfRange;
+    }
+    out = uint32_t(v);
+    return Parse::Ok;
+}
+
+// Signed 16-bit decimal as the writer prints it (no "+", no "-0", no leading zeros).
+Parse parseInt16(QByteArrayView t, int16_t &out, bool partial = false)
+{
+    const bool negative = !t.isEmpty() && t.front() == '-';
+    const QByteArrayView digits = negative ? t.sliced(1) : t;
+    if (digits.isEmpty())
+        return partial ? Parse::Ok : Parse::NotANumber;
+    if (negative && digits.front() == '0')
+        return Parse::NotANumber;
+    uint32_t v = 0;
+    const Parse p = parseUInt(digits, negative ? 32768 : 32767, v, partial);
+    if (p == Parse::Ok)
+        out = int16_t(negative ? -int32_t(v) : int32_t(v));
+    return p;
+}
+
+// h:m:s:ms, each as an unsigned decimal within its range.
+ReplayFault parseTime(QByteArrayView t, uint32_t &tod, bool partial = false)
+{
+    static const uint32_t limits[4] = {23, 59, 59, 999};
+    uint32_t parts[4] = {0, 0, 0, 0};
+    int n = 0;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype colon = t.indexOf(':', from);
+        const QByteArrayView part = t.sliced(from, (colon < 0 ? t.size() : colon) - from);
+        if (n == 4)
+            return ReplayFault::NotATime;
+        const bool last = colon < 0;
+        const Parse p = parseUInt(part, limits[n], parts[n], partial && last);
+        if (p == Parse::NotANumber)
+            return ReplayFault::NotATime;
+        if (p == Parse::OutOfRange)
+            return ReplayFault::TimeRange;
+        ++n;
+        if (last)
+            break;
+        from = colon + 1;
+    }
+    if (n < 4 && !partial)
+        return ReplayFault::NotATime;
+    tod = timeOfDayMs(parts[0], parts[1], parts[2], parts[3]);
+    return ReplayFault::None;
+}
+
+// The fields of a line as a spreadsheet may have saved them: without the surrounding double
+// quotes it may add, and without empty fields at the end (the writer's last comma, or padding).
+// -1 when the quotes are not where a field's text begins and ends, else the field count.
+int splitFields(QByteArrayView line, QVarLengthArray<QByteArrayView, 56> &fields, int &quoteField)
+{
+    fields.clear();
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype comma = line.indexOf(',', from);
+        QByteArrayView f = line.sliced(from, (comma < 0 ? line.size() : comma) - from);
+        if (f.contains('"')) {
+            if (f.size() < 2 || f.front() != '"' || f.back() != '"' || f.sliced(1, f.size() - 2).contains('"')) {
+                quoteField = int(fields.size()) + 1;
+                return -1;
+            }
+            f = f.sliced(1, f.size() - 2);
         }
+        fields.append(f);
+        if (comma < 0)
+            break;
+        from = comma + 1;
     }
-    const Scan s = separator(c, sep);
-    if (s == Scan::Ok)
-        out = uint32_t(v);
-    return s;
+    while (!fields.isEmpty() && fields.back().isEmpty())
+        fields.removeLast();
+    return int(fields.size());
 }
 
-// Signed 16-bit decimal as the writer prints it (no "+", no "-0", no leading zeros), then ",".
-Scan scanInt16(Cursor &c, int16_t &out)
+int headerSensors(const QVarLengthArray<QByteArrayView, 56> &fields)
 {
-    if (c.atEnd())
-        return Scan::End;
-    const bool negative = *c.p == '-';
-    if (negative && ++c.p == c.end)
-        return Scan::End;
-    if (!isDigit(*c.p))
-        return c.bad(ReplayFault::NotANumber);
-    int32_t v = 0;
-    if (*c.p == '0') {
-        ++c.p;
-        if (negative || (!c.atEnd() && isDigit(*c.p)))
-            return c.bad(ReplayFault::NotANumber);
-    } else {
-        const int32_t limit = negative ? 32768 : 32767;
-        while (!c.atEnd() && isDigit(*c.p)) {
-            v = v * 10 + (*c.p - '0');
-            if (v > limit)
-                return c.bad(ReplayFault::OutOfRange);
-            ++c.p;
-        }
-    }
-    const Scan s = separator(c, ',');
-    if (s == Scan::Ok)
-        out = int16_t(negative ? -v : v);
-    return s;
+    if (fields.size() < 2 || (fields.size() - 2) % 3 != 0 || fields.size() > 2 + 3 * 16)
+        return -1;
+    const int n = int(fields.size() - 2) / 3;
+    QByteArray expected = recordHeader(n);
+    expected.chop(2); // the last comma and the line feed
+    QByteArray joined;
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        joined += (i ? "," : "") + QByteArray(fields[i].data(), fields[i].size());
+    return joined == expected ? n : -1;
 }
 
-// Field 1 of a row and the start its field 2 implies.
-struct RowTime
+bool onlyZeros(const char *p, const char *end)
 {
-    uint32_t ms = 0;
-    uint32_t start = 0;
-};
-
-struct Row : RowTime
-{
-    int triples = 0;
-    Axit_t values[16];
-};
-
-// One row's fields. With previous set, field 1 must not go back and the start must agree.
-Scan scanRow(Cursor &c, int sensors, const RowTime *previous, Row &row)
-{
-    Scan s = scanUInt(c, MsPerDay - 1, ',', row.ms);
-    if (s != Scan::Ok)
-        return s;
-    if (previous && row.ms < previous->ms)
-        return c.bad(ReplayFault::Backwards);
-    uint32_t h = 0, m = 0, sec = 0, msec = 0;
-    if ((s = scanUInt(c, 23, ':', h)) != Scan::Ok || (s = scanUInt(c, 59, ':', m)) != Scan::Ok
-        || (s = scanUInt(c, 59, ':', sec)) != Scan::Ok || (s = scanUInt(c, 999, ',', msec)) != Scan::Ok)
-        return s;
-    // Field 1 counts from the start the recording was synchronised to, field 2 is the card's
-    // time of day: their difference is that start, the same on every row.
-    row.start = (timeOfDayMs(h, m, sec, msec) + MsPerDay - row.ms) % MsPerDay;
-    if (previous && row.start != previous->start)
-        return c.bad(ReplayFault::TimeOfDay);
-    row.triples = 0;
-    while (!c.atEnd()) {
-        if (row.triples == sensors)
-            return c.bad(ReplayFault::TooManyTriples);
-        Axit_t &a = row.values[row.triples];
-        if ((s = scanInt16(c, a.x)) != Scan::Ok || (s = scanInt16(c, a.y)) != Scan::Ok
-            || (s = scanInt16(c, a.z)) != Scan::Ok)
-            return s;
-        ++row.triples;
-    }
-    return Scan::Ok;
-}
-
-// The longest header; every valid header is one of its prefixes ending after a sensor's "z",
-// field (or after "time stamp,").
-const QByteArray &fullHeader()
-{
-    static const QByteArray full = recordHeader(16).chopped(1);
-    return full;
-}
-
-int headerSensors(QByteArrayView content)
-{
-    static const QList<qsizetype> lengths = [] {
-        QList<qsizetype> l;
-        for (int n = 0; n <= 16; ++n)
-            l.append(recordHeader(n).size() - 1);
-        return l;
-    }();
-    const qsizetype n = lengths.indexOf(content.size());
-    return n >= 0 && fullHeader().startsWith(content) ? int(n) : -1;
+    return std::all_of(p, end, [](char c) { return c == '\0'; });
 }
 
 } // namespace
@@ -226,6 +192,45 @@ QString replayErrorText(const ReplayLoad &load)
     return {};
 }
 
+QString replayErrorReason(const ReplayLoad &load)
+{
+    if (load.status != ReplayStatus::BadLine)
+        return {};
+    switch (load.fault) {
+    case ReplayFault::Header:
+        return QStringLiteral("不是记录文件的表头");
+    case ReplayFault::NoSensors:
+        return QStringLiteral("表头中没有传感器");
+    case ReplayFault::NotANumber:
+        return QStringLiteral("第%1个字段不是整数").arg(load.field);
+    case ReplayFault::NotATime:
+        return QStringLiteral("第2个字段不是时间（时:分:秒:毫秒）");
+    case ReplayFault::OutOfRange:
+        return QStringLiteral("数值超出范围 -32768~32767");
+    case ReplayFault::FieldOneRange:
+        return QStringLiteral("第1个字段超出范围 0~86399999");
+    case ReplayFault::TimeRange:
+        return QStringLiteral("时间超出范围");
+    case ReplayFault::IncompleteTriple:
+        return QStringLiteral("最后一个传感器的x、y、z不全");
+    case ReplayFault::TooManyTriples:
+        return QStringLiteral("字段数多于16个传感器");
+    case ReplayFault::Backwards:
+        return QStringLiteral("时间倒退");
+    case ReplayFault::TimeOfDay:
+        return QStringLiteral("第2个字段与第1个字段不符");
+    case ReplayFault::TooLong:
+        return QStringLiteral("行过长");
+    case ReplayFault::EmptyLine:
+        return QStringLiteral("空行");
+    case ReplayFault::StrayBytes:
+        return QStringLiteral("含有无法识别的字符");
+    case ReplayFault::None:
+        break;
+    }
+    return {};
+}
+
 ReplayParser::ReplayParser()
     : m_table(std::make_unique<ReplayTable>())
 {
@@ -233,12 +238,20 @@ ReplayParser::ReplayParser()
 
 ReplayParser::~ReplayParser() = default;
 
-bool ReplayParser::fail(ReplayFault fault)
+bool ReplayParser::fail(ReplayFault fault, int field)
 {
     m_failed = true;
     m_fault = fault;
+    m_faultField = field;
     m_carry.clear();
     return false;
+}
+
+// Past the first zero byte only zeros may follow: a file copied while it was written, or the
+// blocks a crash left. The line the zeros began in was cut short.
+bool ReplayParser::takeZeros(const char *p, const char *end)
+{
+    return onlyZeros(p, end) || fail(ReplayFault::StrayBytes);
 }
 
 bool ReplayParser::feed(const char *data, qsizetype size)
@@ -246,8 +259,13 @@ bool ReplayParser::feed(const char *data, qsizetype size)
     if (m_failed)
         return false;
     const char *p = data;
-    const char *const end = data + size;
-    if (!m_carry.isEmpty()) {
+    const char *end = data + size;
+    if (m_inZeros)
+        return takeZeros(p, end);
+    const char *zero = static_cast<const char *>(std::memchr(p, '\0', size_t(size)));
+    if (zero)
+        end = zero;
+    if (!m_carry.isEmpty() && p < end) {
         const char *nl = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         const qsizetype take = (nl ? nl : end) - p;
         if (m_carry.size() + take > MaxLineBytes) {
@@ -255,13 +273,15 @@ bool ReplayParser::feed(const char *data, qsizetype size)
             return fail(ReplayFault::TooLong);
         }
         m_carry.append(p, take);
-        if (!nl)
-            return true;
-        const QByteArray line = std::move(m_carry);
-        m_carry.clear();
-        if (!takeLine(line.constData(), line.constData() + line.size(), true))
-            return false;
-        p = nl + 1;
+        if (nl) {
+            const QByteArray line = std::move(m_carry);
+            m_carry.clear();
+            if (!takeLine(line.constData(), line.constData() + line.size(), true))
+                return false;
+            p = nl + 1;
+        } else {
+            p = end;
+        }
     }
     while (p < end) {
         const char *nl = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
@@ -270,14 +290,20 @@ bool ReplayParser::feed(const char *data, qsizetype size)
             return fail(ReplayFault::TooLong);
         }
         if (!nl) {
-            m_carry = QByteArray(p, end - p);
+            m_carry.append(p, end - p);
             break;
         }
         if (!takeLine(p, nl, true))
             return false;
         p = nl + 1;
     }
-    return true;
+    if (!zero)
+        return true;
+    ++m_line; // the line the zeros cut short: left out
+    m_dropped = m_dropped || !m_carry.isEmpty();
+    m_carry.clear();
+    m_inZeros = true;
+    return takeZeros(zero, data + size);
 }
 
 bool ReplayParser::takeLine(const char *begin, const char *end, bool complete)
@@ -286,41 +312,113 @@ bool ReplayParser::takeLine(const char *begin, const char *end, bool complete)
     // CR LF line ends; a last line may also have been cut between the two.
     if (end > begin && end[-1] == '\r')
         --end;
+    QByteArrayView line(begin, end - begin);
+    if (m_line == 1 && line.startsWith("\xEF\xBB\xBF"))
+        line = line.sliced(3); // a spreadsheet's byte-order mark
     if (!m_haveHeader) {
-        const QByteArrayView content(begin, end - begin);
-        if (!complete)
-            return fullHeader().startsWith(content) || fail(ReplayFault::Header);
-        const int sensors = headerSensors(content);
-        if (sensors < 0)
+        QVarLengthArray<QByteArrayView, 56> fields;
+        int quote = 0;
+        const int n = splitFields(line, fields, quote) < 0 ? -1 : headerSensors(fields);
+        if (n == 0)
+            return fail(ReplayFault::NoSensors);
+        if (n < 0)
             return fail(ReplayFault::Header);
-        m_table->m_sensors = sensors;
+        m_table->m_headerSensors = n;
         m_haveHeader = true;
         return true;
     }
+    return takeRow(line, complete);
+}
 
-    Row row;
-    const bool first = m_table->m_ms.empty();
-    const RowTime previous{first ? 0u : m_table->m_ms.back(), m_table->m_startTime};
-    Cursor c{begin, end};
-    const Scan s = scanRow(c, m_table->m_sensors, first ? nullptr : &previous, row);
-    if (s == Scan::Bad)
-        return fail(c.fault);
-    if (s == Scan::End && complete)
-        return fail(ReplayFault::NotANumber);
-    // A last line without its line feed was cut short unless it holds every sensor the
-    // header names: then only the line feed is missing.
-    if (!complete && (s == Scan::End || row.triples < m_table->m_sensors)) {
-        m_dropped = true;
+bool ReplayParser::takeRow(QByteArrayView line, bool complete)
+{
+    QVarLengthArray<QByteArrayView, 56> fields;
+    int quote = 0;
+    if (splitFields(line, fields, quote) < 0)
+        return complete ? fail(ReplayFault::NotANumber, quote) : (m_dropped = true);
+    if (fields.isEmpty()) {
+        // Empty lines are what a spreadsheet may leave at the end; anywhere else they are wrong.
+        if (complete && m_firstEmptyLine == 0)
+            m_firstEmptyLine = m_line;
         return true;
     }
-    // Four thousand million triples would need far more memory than any machine here has.
-    if (size_t(m_table->m_firstTriple.back()) + size_t(row.triples) > std::numeric_limits<uint32_t>::max()) {
+    if (m_firstEmptyLine != 0) {
+        m_line = m_firstEmptyLine;
+        return fail(ReplayFault::EmptyLine);
+    }
+    // A last line without its line feed may have been cut anywhere: its last field only has to
+    // be the start of one, and it is left out unless it holds every sensor the header names.
+    const int last = int(fields.size()) - 1;
+    auto partial = [&](int i) { return !complete && i == last; };
+    uint32_t ms = 0;
+    switch (parseUInt(fields[0], MsPerDay - 1, ms, partial(0))) {
+    case Parse::NotANumber:
+        return fail(ReplayFault::NotANumber, 1);
+    case Parse::OutOfRange:
+        return fail(ReplayFault::FieldOneRange);
+    case Parse::Ok:
+        break;
+    }
+    if (fields.size() < 2)
+        return complete ? fail(ReplayFault::NotATime) : (m_dropped = true);
+    uint32_t tod = 0;
+    if (const ReplayFault f = parseTime(fields[1], tod, partial(1)); f != ReplayFault::None)
+        return fail(f);
+    const int values = int(fields.size()) - 2;
+    if (values > 3 * 16)
+        return fail(ReplayFault::TooManyTriples);
+    Axit_t samples[16];
+    for (int i = 0; i < values; ++i) {
+        int16_t &v = i % 3 == 0 ? samples[i / 3].x : i % 3 == 1 ? samples[i / 3].y : samples[i / 3].z;
+        switch (parseInt16(fields[i + 2], v, partial(i + 2))) {
+        case Parse::NotANumber:
+            return fail(ReplayFault::NotANumber, i + 3);
+        case Parse::OutOfRange:
+            return fail(ReplayFault::OutOfRange);
+        case Parse::Ok:
+            break;
+        }
+    }
+    const int triples = values / 3;
+    if (!complete) {
+        // Whole only if it ends as the writer ends a row (a value cut after a digit looks like a
+        // shorter one) and no sensor the header names is missing.
+        uint32_t u = 0;
+        int16_t v = 0;
+        const bool lastWhole = last == 0   ? parseUInt(fields[0], MsPerDay - 1, u) == Parse::Ok
+                               : last == 1 ? parseTime(fields[1], u) == ReplayFault::None
+                                           : parseInt16(fields[last], v) == Parse::Ok;
+        if (!lastWhole || !line.endsWith(',') || values % 3 != 0 || triples < m_table->m_headerSensors) {
+            m_dropped = true;
+            return true;
+        }
+    }
+    if (values % 3 != 0)
+        return fail(ReplayFault::IncompleteTriple);
+
+    // Field 1 counts from the start the recording was synchronised to, field 2 is the card's time
+    // of day: their difference is that start, the same on every row.
+    const uint32_t start = (tod + MsPerDay - ms) % MsPerDay;
+    const bool first = m_table->m_ms.empty();
+    if (!first) {
+        if (start != m_table->m_startTime)
+            return fail(ReplayFault::TimeOfDay);
+        if (!fieldOneFollows(m_lastFieldOne, ms))
+            return fail(ReplayFault::Backwards);
+        // A recording longer than a day: field 1 wrapped with the time of day and counts on.
+        if (ms < m_lastFieldOne)
+            m_dayOffset += MsPerDay;
+    }
+    if (size_t(m_table->m_firstTriple.back()) + size_t(triples) > std::numeric_limits<uint32_t>::max()
+        || uint64_t(ms) + m_dayOffset > std::numeric_limits<uint32_t>::max()) {
         m_tooLarge = true;
         return fail(ReplayFault::None);
     }
     if (first)
-        m_table->m_startTime = row.start;
-    m_table->appendRow(row.ms, row.values, row.triples);
+        m_table->m_startTime = start;
+    m_lastFieldOne = ms;
+    m_table->m_sensors = std::max(m_table->m_sensors, triples);
+    m_table->appendRow(ms + m_dayOffset, samples, triples);
     return true;
 }
 
@@ -329,16 +427,21 @@ ReplayLoad ReplayParser::finish()
     if (!m_failed && !m_carry.isEmpty()) {
         const QByteArray line = std::move(m_carry);
         m_carry.clear();
-        if (takeLine(line.constData(), line.constData() + line.size(), false) && !m_haveHeader)
-            m_haveHeader = true; // a header cut short: nothing was recorded
+        takeLine(line.constData(), line.constData() + line.size(), false);
     }
     ReplayLoad load;
     if (m_tooLarge)
         return load;
+    // An empty file, or one holding only part of a header, is no recording.
+    if (!m_failed && !m_haveHeader) {
+        m_line = 1;
+        fail(ReplayFault::Header);
+    }
     if (m_failed) {
         load.status = ReplayStatus::BadLine;
         load.line = m_line;
         load.fault = m_fault;
+        load.field = m_faultField;
         return load;
     }
     load.droppedLastLine = m_dropped;

@@ -17,9 +17,10 @@
 class ReplayTable
 {
 public:
+    // The largest number of sensors among the rows, whatever the header names.
     int sensorCount() const { return m_sensors; }
     qsizetype rowCount() const { return qsizetype(m_ms.size()); }
-    // Field 1: milliseconds since the recording started.
+    // Field 1: milliseconds since the recording started, counted on over day boundaries.
     uint msAt(qsizetype row) const { return m_ms[size_t(row)]; }
     // Field 2, as milliseconds since midnight.
     uint timeOfDayAt(qsizetype row) const;
@@ -39,6 +40,7 @@ private:
     void appendRow(uint ms, const Axit_t *triples, int count);
 
     int m_sensors = 0;
+    int m_headerSensors = 0;
     uint m_startTime = 0;
     std::vector<uint32_t> m_ms;
     // Index of each row's first triple, plus one entry past the last row.
@@ -49,16 +51,23 @@ private:
 
 enum class ReplayStatus { Ok, CannotRead, BadLine, NoRows, Cancelled };
 
-// Why a line was refused (all shown to the user as a format error at that line).
+// Why a line was refused: the box says which line, its second line says why.
 enum class ReplayFault {
     None,
-    Header,         // not the header the record window writes for 0 to 16 sensors
-    NotANumber,     // a field that is not a decimal as written, or a missing or stray character
-    OutOfRange,     // a value outside its field's range (16-bit values, the clock fields)
-    TooManyTriples, // more x, y, z triples than the header names
-    Backwards,      // field 1 smaller than in the row before
-    TimeOfDay,      // field 2 is not the recording's start plus field 1
-    TooLong         // longer than any line the record window writes
+    Header,           // not the header the record window writes
+    NoSensors,        // a header naming no sensor
+    NotANumber,       // a field that is not a decimal as written (field says which)
+    NotATime,         // field 2 is not hours:minutes:seconds:milliseconds
+    OutOfRange,       // a value outside -32768..32767
+    FieldOneRange,    // field 1 beyond a day
+    TimeRange,        // a clock field beyond its range
+    IncompleteTriple, // a sensor without all of x, y and z
+    TooManyTriples,   // more than 16 sensors
+    Backwards,        // field 1 smaller than in the row before, by less than a day boundary
+    TimeOfDay,        // field 2 is not the recording's start plus field 1
+    TooLong,          // longer than any line the record window writes
+    EmptyLine,        // an empty line with rows after it
+    StrayBytes        // bytes no row holds, or more after a tail of zeros
 };
 
 struct ReplayLoad
@@ -66,6 +75,7 @@ struct ReplayLoad
     ReplayStatus status = ReplayStatus::CannotRead;
     qsizetype line = 0; // first bad line, counted from 1
     ReplayFault fault = ReplayFault::None;
+    int field = 0; // the field of a NotANumber fault, counted from 1
     // The file ended in a row cut short, which was left out.
     bool droppedLastLine = false;
     std::shared_ptr<const ReplayTable> table;
@@ -73,6 +83,8 @@ struct ReplayLoad
 
 // The message for a failed load; empty for a loaded or cancelled one.
 QString replayErrorText(const ReplayLoad &load);
+// Why the line was refused, for the message's second line; empty when there is no bad line.
+QString replayErrorReason(const ReplayLoad &load);
 
 // Reads the CSV incrementally: bytes in any chunks, then finish() at the end of the file.
 class ReplayParser
@@ -90,7 +102,9 @@ public:
 
 private:
     bool takeLine(const char *begin, const char *end, bool complete);
-    bool fail(ReplayFault fault);
+    bool takeRow(QByteArrayView line, bool complete);
+    bool fail(ReplayFault fault, int field = 0);
+    bool takeZeros(const char *p, const char *end);
 
     std::unique_ptr<ReplayTable> m_table;
     QByteArray m_carry; // the start of a line whose end has not arrived yet
@@ -100,6 +114,11 @@ private:
     bool m_dropped = false;
     bool m_tooLarge = false;
     ReplayFault m_fault = ReplayFault::None;
+    int m_faultField = 0;
+    qsizetype m_firstEmptyLine = 0; // empty lines are fine at the end only
+    bool m_inZeros = false;         // past a zero byte: only zeros may follow
+    uint m_dayOffset = 0;           // field 1 counted on over day boundaries
+    uint m_lastFieldOne = 0;
 };
 
 ReplayLoad parseReplayCsv(QByteArrayView bytes);

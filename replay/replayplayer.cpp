@@ -124,6 +124,8 @@ void ReplayPlayer::play()
         m_row = -1;
         m_next = 0;
         m_positionUs = 0;
+        if (jumped)
+            jumped(-1);
     }
     m_playing = true;
     rebase(m_clock->nowUs());
@@ -176,7 +178,9 @@ void ReplayPlayer::moveTo(qsizetype row, qint64 positionUs)
     m_next = row + 1;
     if (row != m_row) {
         m_row = row;
-        if (deliver)
+        if (jumped)
+            jumped(row);
+        else if (deliver)
             deliver(row);
     }
     if (m_playing) {

@@ -73,7 +73,10 @@ public:
     qint64 positionMs();
     qint64 durationMs() const;
 
+    // A row reached by playing; a row jumped to (a seek, a rewind, playing again from the start
+    // after the end), after which what came before it no longer leads up to it.
     std::function<void(qsizetype row)> deliver;
+    std::function<void(qsizetype row)> jumped;
 
 signals:
     void playingChanged(bool playing);

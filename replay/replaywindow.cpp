@@ -2,17 +2,14 @@
 #include "ui_replaywindow.h"
 
 #include "config.h"
-#include "curvegraphic.h"
 #include "recordformat.h"
 #include "replayplayer.h"
+#include "workerprogress.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QProgressDialog>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -27,25 +24,18 @@ const QString ConfigKey = QStringLiteral("path");
 const QStringList ReplayWindow::speedTexts{"0.25x", "0.5x", "1x", "2x", "4x", "8x"};
 const QList<int> ReplayWindow::speedQuarters{1, 2, 4, 8, 16, 32};
 
-struct ReplayWindow::LoadJob
-{
-    std::atomic<bool> cancel{false};
-    std::atomic<qint64> done{0};
-    ReplayLoad result;
-};
-
-ReplayWindow::ReplayWindow(CurveGraphic *graph, QWidget *parent, const QString &configFile)
+ReplayWindow::ReplayWindow(QWidget *parent, const QString &configFile)
     : QWidget(parent)
     , openFileDialog([](QWidget *p, const QString &caption, const QString &folder, const QString &filter) {
         return QFileDialog::getOpenFileName(p, caption, folder, filter);
     })
     , ui(std::make_unique<Ui::ReplayWindow>())
-    , m_graph(graph)
     , m_config(std::make_unique<Config>(configFile))
 {
     ui->setupUi(this);
     m_player = new ReplayPlayer(this);
     m_player->deliver = [this](qsizetype row) { deliverRow(row); };
+    m_player->jumped = [this](qsizetype row) { jumpTo(row); };
     connect(m_player, &ReplayPlayer::playingChanged, this, [this](bool playing) {
         ui->btnReplayPlay->setText(playing ? "暂停" : "播放");
         if (playing)
@@ -70,12 +60,6 @@ ReplayWindow::ReplayWindow(CurveGraphic *graph, QWidget *parent, const QString &
 
 ReplayWindow::~ReplayWindow()
 {
-    if (m_loader) {
-        m_job->cancel = true;
-        m_loader->wait();
-        delete m_loader;
-        m_loadLoop->quit(); // the loading frame below finds the window gone and returns
-    }
     endReplay();
 }
 
@@ -108,7 +92,9 @@ bool ReplayWindow::openFile(const QString &path, QWidget *messageParent)
     if (load.status == ReplayStatus::Cancelled)
         return false;
     if (load.status != ReplayStatus::Ok) {
-        QMessageBox::warning(messageParent, "错误", replayErrorText(load));
+        QMessageBox box(QMessageBox::Warning, "错误", replayErrorText(load), QMessageBox::Ok, messageParent);
+        box.setInformativeText(replayErrorReason(load));
+        box.exec();
         return false;
     }
 
@@ -119,73 +105,44 @@ bool ReplayWindow::openFile(const QString &path, QWidget *messageParent)
     ui->sliderReplay->setRange(0, int(m_player->durationMs()));
     ui->sliderReplay->setValue(0);
     m_settingSlider = false;
-    if (m_graph)
-        m_graph->setReplaying(true);
+    emit replayStarted(m_table->sensorCount());
     m_player->seekRow(0);
     updatePosition();
-    refreshGraph();
     return true;
 }
 
 ReplayLoad ReplayWindow::loadWithProgress(const QString &path, qint64 size, QWidget *dialogParent)
 {
-    auto job = std::make_shared<LoadJob>();
-    m_job = job;
-    m_loader = QThread::create([job, path] { job->result = readReplayFile(path, &job->cancel, &job->done); });
-
-    QPointer<QProgressDialog> progress = new QProgressDialog("正在读取记录文件...", "取消", 0, 1000, dialogParent);
-    progress->setWindowTitle("回放");
-    progress->setWindowModality(Qt::WindowModal);
-    progress->setFixedWidth(300);
-    progress->setMinimumDuration(0);
-    progress->setAutoClose(false);
-    progress->setAutoReset(false);
-    connect(progress, &QProgressDialog::canceled, progress, [job] { job->cancel = true; });
-
-    QEventLoop loop;
-    connect(m_loader, &QThread::finished, &loop, &QEventLoop::quit);
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, progress, [progress, job, size] {
-        // cancel() called on the dialog (as the main window does when it closes) emits nothing.
-        if (progress->wasCanceled())
-            job->cancel = true;
-        progress->setValue(int(std::min<qint64>(999, job->done * 1000 / std::max<qint64>(size, 1))));
+    ReplayLoad result;
+    const bool finished = runWithProgress(dialogParent, "回放", "正在读取记录文件...", size, [&](WorkerProgress &progress) {
+        result = readReplayFile(path, &progress.cancel, &progress.done);
     });
-    progress->setValue(0);
-    progress->show();
-    m_loader->start();
-    tick.start(50);
-
-    QPointer<ReplayWindow> self(this);
-    m_loadLoop = &loop;
-    loop.exec();
-    delete progress;
-    if (!self) {
-        ReplayLoad gone;
-        gone.status = ReplayStatus::Cancelled;
-        return gone;
+    if (!finished) {
+        result = ReplayLoad();
+        result.status = ReplayStatus::Cancelled;
     }
-    m_loadLoop = nullptr;
-    m_loader->wait();
-    delete m_loader;
-    m_loader = nullptr;
-    m_job.reset();
-    return std::move(job->result);
+    return result;
 }
 
 void ReplayWindow::deliverRow(qsizetype row)
 {
-    if (!m_graph || !m_table)
+    if (!m_table)
         return;
     m_table->frameAt(row, m_frame);
-    m_graph->setItemData(m_frame, uint(m_frame.size()));
+    emit AxitReceive(m_frame, uint(m_frame.size()), m_table->timeOfDayAt(row));
+}
+
+void ReplayWindow::jumpTo(qsizetype row)
+{
+    emit historyRestarted();
+    for (qsizetype r = std::max<qsizetype>(0, row - HistoryRows + 1); r <= row; ++r)
+        deliverRow(r);
 }
 
 void ReplayWindow::seekTo(int ms)
 {
     m_player->seekMs(ms);
     updatePosition();
-    refreshGraph();
 }
 
 void ReplayWindow::updatePosition()
@@ -203,13 +160,6 @@ void ReplayWindow::updatePosition()
                                + ":" + zeroPadded(t.msec, 3));
 }
 
-// Frames sought by hand show at once; played ones wait for the graph's own refresh.
-void ReplayWindow::refreshGraph()
-{
-    if (m_graph && m_graph->isVisible())
-        m_graph->refreshPlot();
-}
-
 void ReplayWindow::on_btnReplayPlay_clicked()
 {
     if (m_player->isPlaying())
@@ -223,7 +173,6 @@ void ReplayWindow::on_btnReplayRewind_clicked()
     m_player->seekRow(0);
     m_player->play();
     updatePosition();
-    refreshGraph();
 }
 
 void ReplayWindow::on_comboReplaySpeed_currentIndexChanged(int index)
@@ -240,9 +189,10 @@ void ReplayWindow::closeEvent(QCloseEvent *event)
 
 void ReplayWindow::endReplay()
 {
+    const bool shown = bool(m_table);
     m_player->setTable(nullptr);
     m_table.reset();
     m_frame = QList<Axit_t>();
-    if (m_graph)
-        m_graph->setReplaying(false);
+    if (shown)
+        emit replayEnded();
 }

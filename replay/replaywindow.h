@@ -10,9 +10,6 @@
 #include <memory>
 
 class Config;
-class CurveGraphic;
-class QEventLoop;
-class QThread;
 class QTimer;
 class ReplayPlayer;
 
@@ -20,9 +17,9 @@ namespace Ui {
 class ReplayWindow;
 }
 
-// Plays a recording exported by the record window into the graph window, through the same
-// intake as the card's frames. It holds no link: nothing of a replay reaches the card or the
-// record window.
+// Plays a recording exported by the record window: a source of frames in the link's form, which
+// the main window connects to the same consumers as the card's frames. It holds no link: nothing
+// of a replay reaches the card or the record window.
 class ReplayWindow : public QWidget
 {
     Q_OBJECT
@@ -38,8 +35,10 @@ public:
     // Files from this size on load on a worker thread under a progress dialog.
     enum : qint64 { LargeFileBytes = 4 << 20 };
 
-    explicit ReplayWindow(CurveGraphic *graph, QWidget *parent = nullptr,
-                          const QString &configFile = QStringLiteral("Recordconfig.ini"));
+    // A jump shows the rows that lead up to the new position, up to this many, as playing would.
+    enum : int { HistoryRows = 1000 };
+
+    explicit ReplayWindow(QWidget *parent = nullptr, const QString &configFile = QStringLiteral("Recordconfig.ini"));
     ~ReplayWindow() override;
 
     // Asks for a recording with the file dialog (parent dialogParent, start folder that of the
@@ -50,11 +49,21 @@ public:
     bool openFile(const QString &path, QWidget *messageParent);
 
     bool hasRecording() const { return bool(m_table); }
+    std::shared_ptr<const ReplayTable> recording() const { return m_table; }
     bool isLoading() const { return m_loading; }
     ReplayPlayer *player() const { return m_player; }
 
     // Asks for the file to replay; QFileDialog::getOpenFileName unless replaced.
     OpenFileDialog openFileDialog;
+
+signals:
+    // One row of the file, as the card would have sent it: its samples and its time of day.
+    void AxitReceive(QList<Axit_t> &Axit, uint num, uint timeStamp);
+    // A recording is shown: the largest number of sensors of its rows, demarcated values.
+    void replayStarted(int sensorCount);
+    // A jump: what was shown before no longer leads up to the position. The rows that do follow.
+    void historyRestarted();
+    void replayEnded();
 
 private slots:
     void on_btnReplayPlay_clicked();
@@ -67,13 +76,12 @@ protected:
 private:
     ReplayLoad loadWithProgress(const QString &path, qint64 size, QWidget *dialogParent);
     void deliverRow(qsizetype row);
+    void jumpTo(qsizetype row);
     void seekTo(int ms);
     void updatePosition();
-    void refreshGraph();
     void endReplay();
 
     std::unique_ptr<Ui::ReplayWindow> ui;
-    QPointer<CurveGraphic> m_graph;
     std::unique_ptr<Config> m_config;
     ReplayPlayer *m_player = nullptr;
     QTimer *m_positionTimer = nullptr;
@@ -81,9 +89,4 @@ private:
     QList<Axit_t> m_frame;
     bool m_loading = false;
     bool m_settingSlider = false;
-
-    struct LoadJob;
-    std::shared_ptr<LoadJob> m_job;
-    QThread *m_loader = nullptr;
-    QEventLoop *m_loadLoop = nullptr;
 };

@@ -205,7 +205,7 @@ void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num)
             s.z->removeFirst();
             s.key->removeFirst();
         }
-        const CurveSample sample = curveSample(axit.at(i), m_replaying ? 0 : m_dataMode);
+        const CurveSample sample = curveSample(axit.at(i), m_dataMode);
         s.x->append(sample.value.x);
         s.y->append(sample.value.y);
         s.z->append(sample.value.z);
@@ -224,9 +224,24 @@ void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num, uint timeStamp)
     setItemData(axit, num);
 }
 
+void CurveGraphic::clearHistory()
+{
+    for (SensorSeries &s : m_series) {
+        s.x->clear();
+        s.y->clear();
+        s.z->clear();
+        s.key->clear();
+    }
+    m_latestFrame.clear();
+    ui->vectorGraph->setVectors({});
+    ui->planeGraph->setVectors({});
+    m_refreshDue = true;
+    QTimer::singleShot(0, this, &CurveGraphic::refreshPlot);
+}
+
 void CurveGraphic::refreshPlot()
 {
-    if (m_stopped && !m_replaying)
+    if (m_stopped)
         return;
     // Nothing arrived or changed since the last refresh and the axes are where it left them:
     // drawing the same picture again would still cost a composition of the whole window.
@@ -241,6 +256,11 @@ void CurveGraphic::refreshPlot()
         setTableValue(int(i), 2, v.y);
         setTableValue(int(i), 3, v.z);
     }
+    // A sensor the latest frame has no value for shows none: an older value would pass for it.
+    for (qsizetype i = rows; i < qsizetype(m_sensorNum); ++i)
+        for (int column = 1; column <= 3; ++column)
+            if (QStandardItem *item = m_tableModel->item(int(i), column); item && !item->text().isEmpty())
+                item->setText(QString());
 
     for (uint s = 0; s < m_sensorNum; ++s) {
         const SensorSeries &series = m_series[s];

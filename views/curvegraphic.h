@@ -61,20 +61,12 @@ public:
         m_dataMode = type;
         m_refreshDue = true;
     }
-    // Frames come from a recording: they hold demarcated values whatever the card was last
-    // set to, and they are drawn although the link is closed.
-    void setReplaying(bool replaying)
-    {
-        m_replaying = replaying;
-        m_refreshDue = true;
-    }
     void setSensorChecked(int sensorIndex, bool checked);
     void setIntDialog(IntDialog dialog) { m_intDialog = std::move(dialog); }
 
     uint sensorNum() const { return m_sensorNum; }
     int dataMode() const { return m_dataMode; }
     bool isStopped() const { return m_stopped; }
-    bool isReplaying() const { return m_replaying; }
     double sampleCount() const { return m_sampleCount; }
     const SensorSeries &series(int sensor) const { return m_series[sensor]; }
     const QList<Axit_t> &latestFrame() const { return m_latestFrame; }
@@ -96,6 +88,9 @@ public slots:
     void on_sensorList_itemClicked(QListWidgetItem *item);
     void plotlegendClickslot(QCPLegend *legend, QCPAbstractLegendItem *item, QMouseEvent *event);
     void refreshPlot();
+    // The frames to come do not follow the ones shown (a jump in a recording): the histories
+    // start afresh and the next frames show at once.
+    void clearHistory();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -124,6 +119,5 @@ private:
     int m_dataMode = 0;
     bool m_stopped = true;
     bool m_splitShown = false;
-    bool m_replaying = false;
     IntDialog m_intDialog;
 };

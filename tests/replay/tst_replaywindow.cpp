@@ -1,5 +1,6 @@
 #include "curvegraphic.h"
 #include "curvemath.h"
+#include "framerouter.h"
 #include "modaldialoghelper.h"
 #include "recordformat.h"
 #include "recordtestlink.h"
@@ -106,12 +107,14 @@ QString tableRow(CurveGraphic &g, int row)
     return tableText(g, row, 1) + " " + tableText(g, row, 2) + " " + tableText(g, row, 3);
 }
 
-// The graph window and a replay window on it, with a recording of 2 sensors every 10 ms.
+// The graph window and a replay window feeding it as the main window wires them, with a
+// recording of 2 sensors every 10 ms; the live settings are the main window's (6 sensors).
 struct ReplayBench
 {
     explicit ReplayBench(int rows = 200)
     {
-        graph.setSensorNum(2);
+        router.setReplay(&window);
+        router.setSensorCount(6);
         graph.show();
         file = writeRecording(dir.filePath("rec.csv"), rows, 2, 10);
         if (!window.openFile(file, nullptr))
@@ -121,10 +124,24 @@ struct ReplayBench
     }
     QTemporaryDir dir;
     CurveGraphic graph;
-    ReplayWindow window{&graph, nullptr, dir.filePath("Recordconfig.ini")};
+    FrameRouter router{&graph};
+    ReplayWindow window{nullptr, dir.filePath("Recordconfig.ini")};
     QString file;
     HandClock *clock = nullptr;
 };
+
+// The points of a sensor's X curve, and what rows first..last give it.
+QList<double> curveX(CurveGraphic &g, int sensor)
+{
+    return *g.series(sensor).x;
+}
+QList<double> rowsX(int first, int last, int sensor)
+{
+    QList<double> x;
+    for (int i = first; i <= last; ++i)
+        x.append(curveSample(rowSample(i, sensor), 0).value.x);
+    return x;
+}
 
 } // namespace
 
@@ -186,21 +203,27 @@ void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
         frames.append(samples);
         link.feed(stampedFrame(afterStart(start, field1[i]), samples));
     }
-    QVERIFY(QTest::qWaitFor([&] { return record.recordedRows().rowCount() == field1.size(); }, 3000));
+    QVERIFY(QTest::qWaitFor([&] { return record.session()->rowCount() == field1.size(); }, 3000));
     click(record, "btnRecordStop");
     QVERIFY(QTest::qWaitFor([&] { return record.recordingState() == 0; }, 3000));
     QCOMPARE(clickForDialog(dialogs, child<QPushButton>(record, "btnRecordExport")).text, QString("文件导出成功"));
 
     CurveGraphic graph;
-    graph.setSensorNum(3);
-    graph.setDataMode(1); // the card was last set to source data
+    FrameRouter router(&graph);
+    router.setSensorCount(6);
+    router.setDataMode(1); // the card was last set to source data
     graph.show();
-    ReplayWindow window(&graph, nullptr, m_dir.filePath("Recordconfig.ini"));
+    ReplayWindow window(nullptr, m_dir.filePath("Recordconfig.ini"));
+    router.setReplay(&window);
     QVERIFY(window.openFile(file, nullptr));
     window.show();
     HandClock *clock = handClock(window);
     QCOMPARE(child<QLabel>(window, "labReplayFile")->text(), QString("export.csv"));
     QCOMPARE(graph.sampleCount(), 1.0); // the first row is shown at once
+    // The file's sensors are shown: the most any of its rows holds, not the live count.
+    QCOMPARE(graph.sensorNum(), 3u);
+    QTRY_COMPARE(tableText(graph, 1, 1).isEmpty(), false);
+    QCOMPARE(tableText(graph, 2, 1), QString()); // a row without the third sensor shows none
     QTest::keyClick(child<QComboBox>(window, "comboReplaySpeed"), Qt::Key_Down);
     QCOMPARE(child<QComboBox>(window, "comboReplaySpeed")->currentText(), QString("2x"));
 
@@ -237,17 +260,22 @@ void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
     QCOMPARE(child<QLabel>(window, "labReplayTime")->text(),
              QString::asprintf("%02u:%02u:%02u:%03u", last.hour, last.minute, last.second, last.msec));
     QCOMPARE(child<QSlider>(window, "sliderReplay")->value(), int(field1.last() - field1.first()));
+    const Sample &third = frames.last()[2];
+    QTRY_COMPARE(tableText(graph, 2, 1),
+                 QString::number(curveSample(Axit_t{int16_t(third.x), int16_t(third.y), int16_t(third.z)}, 0).value.x));
     window.close();
     QCOMPARE(graph.dataMode(), 1);
-    QVERIFY(!graph.isReplaying());
+    QCOMPARE(graph.sensorNum(), 6u); // the main window's count is back
+    QVERIFY(graph.isStopped());
+    QVERIFY(!router.isReplaying());
 }
 
 void TestReplayWindow::seekWhilePausedShowsTheFrameAtOnce()
 {
-    ReplayBench bench;
+    ReplayBench bench(1500);
     CurveGraphic &graph = bench.graph;
     auto *slider = child<QSlider>(bench.window, "sliderReplay");
-    QCOMPARE(slider->maximum(), 1990);
+    QCOMPARE(slider->maximum(), 14990);
 
     click(bench.window, "btnReplayPlay");
     for (int i = 0; i < 5; ++i)
@@ -258,30 +286,39 @@ void TestReplayWindow::seekWhilePausedShowsTheFrameAtOnce()
     QVERIFY(!bench.clock->step()); // paused: nothing more is due
     QCOMPARE(slider->value(), 50);
 
-    // Neither the refresh timer nor the closed link stands between a seek and the table.
+    // The closed link does not stand between a seek and the table; after it the curves hold the
+    // rows that lead up to the new position, as if it had been played up to there.
     QTest::keyClick(slider, Qt::Key_End);
-    QCOMPARE(tableRow(graph, 1), converted(rowSample(199, 1)));
-    QCOMPARE(child<QLabel>(bench.window, "labReplayTime")->text(), QString("09:05:09:032"));
+    QTRY_COMPARE(tableRow(graph, 1), converted(rowSample(1499, 1)));
+    QCOMPARE(child<QLabel>(bench.window, "labReplayTime")->text(), QString("09:05:22:032"));
+    QCOMPARE(curveX(graph, 1), rowsX(500, 1499, 1));
     QTest::keyClick(slider, Qt::Key_Home);
-    QCOMPARE(tableRow(graph, 0), converted(rowSample(0, 0)));
+    QTRY_COMPARE(tableRow(graph, 0), converted(rowSample(0, 0)));
+    QCOMPARE(curveX(graph, 0), rowsX(0, 0, 0));
     QTest::keyClick(slider, Qt::Key_PageUp);
     QTest::keyClick(slider, Qt::Key_Right);
     QCOMPARE(slider->value(), 1100);
-    QCOMPARE(tableRow(graph, 1), converted(rowSample(110, 1)));
+    QTRY_COMPARE(tableRow(graph, 1), converted(rowSample(110, 1)));
     QCOMPARE(child<QLabel>(bench.window, "labReplayTime")->text(), QString("09:05:08:142"));
-    QCOMPARE(graph.sampleCount(), 10.0);
+    QCOMPARE(curveX(graph, 1), rowsX(0, 110, 1));
+    const QList<double> &keys = *graph.series(1).key;
+    QCOMPARE(keys.last() - keys.first(), 110.0); // one point per row, none from before the seek
     QVERIFY(!bench.clock->step());
+    // Playing on from there continues the same curve.
+    click(bench.window, "btnReplayPlay");
+    QVERIFY(bench.clock->step());
+    QCOMPARE(curveX(graph, 1), rowsX(0, 111, 1));
 }
 
 void TestReplayWindow::rewindPlaysFromTheFirstRow()
 {
     ReplayBench bench;
     QTest::keyClick(child<QSlider>(bench.window, "sliderReplay"), Qt::Key_End);
-    QCOMPARE(tableRow(bench.graph, 0), converted(rowSample(199, 0)));
+    QTRY_COMPARE(tableRow(bench.graph, 0), converted(rowSample(199, 0)));
 
     const qint64 t0 = bench.clock->now;
     click(bench.window, "btnReplayRewind");
-    QCOMPARE(tableRow(bench.graph, 0), converted(rowSample(0, 0)));
+    QTRY_COMPARE(tableRow(bench.graph, 0), converted(rowSample(0, 0)));
     QCOMPARE(child<QPushButton>(bench.window, "btnReplayPlay")->text(), QString("暂停"));
     QVERIFY(bench.clock->step());
     QCOMPARE(bench.clock->now, t0 + 10000);
@@ -336,20 +373,33 @@ void TestReplayWindow::badFileIsReportedAndNothingPlays_data()
 {
     QTest::addColumn<QByteArray>("content"); // "<missing>": no such file
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("reason");
     const QByteArray head = recordHeader(2);
     QTest::newRow("value out of range on line 3")
-        << head + "0,9:5:7:42,1,2,3,\n5,9:5:7:47,1,2,40000,\n" << "文件格式错误：第3行";
-    QTest::newRow("header only") << head << "文件中没有记录";
-    QTest::newRow("no such file") << QByteArray("<missing>") << "文件无法读取";
+        << head + "0,9:5:7:42,1,2,3,\n5,9:5:7:47,1,2,40000,\n" << "文件格式错误：第3行" << "数值超出范围 -32768~32767";
+    QTest::newRow("a letter in field 3") << head + "0,9:5:7:42,1,2,3,\n5,9:5:7:47,x,2,4,\n" << "文件格式错误：第3行"
+                                         << "第3个字段不是整数";
+    QTest::newRow("time going back") << head + "5,9:5:7:47,1,2,3,\n0,9:5:7:42,1,2,3,\n" << "文件格式错误：第3行" << "时间倒退";
+    QTest::newRow("seventeen sensors") << head + "0,9:5:7:42," + QByteArray("1,2,3,").repeated(17) + "\n"
+                                       << "文件格式错误：第2行" << "字段数多于16个传感器";
+    QTest::newRow("header only") << head << "文件中没有记录" << "";
+    QTest::newRow("empty file") << QByteArray() << "文件格式错误：第1行" << "不是记录文件的表头";
+    QTest::newRow("part of a header") << head.left(20) << "文件格式错误：第1行" << "不是记录文件的表头";
+    QTest::newRow("a header naming no sensor") << recordHeader(0) + "0,9:5:7:42,\n" << "文件格式错误：第1行"
+                                               << "表头中没有传感器";
+    QTest::newRow("no such file") << QByteArray("<missing>") << "文件无法读取" << "";
 }
 
 void TestReplayWindow::badFileIsReportedAndNothingPlays()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, message);
+    QFETCH(QString, reason);
     CurveGraphic graph;
-    graph.setSensorNum(2);
-    ReplayWindow window(&graph, nullptr, m_dir.filePath("Recordconfig.ini"));
+    FrameRouter router(&graph);
+    router.setSensorCount(2);
+    ReplayWindow window(nullptr, m_dir.filePath("Recordconfig.ini"));
+    router.setReplay(&window);
     const QString path = m_dir.filePath("bad.csv");
     QFile::remove(path);
     if (content != "<missing>") {
@@ -359,9 +409,9 @@ void TestReplayWindow::badFileIsReportedAndNothingPlays()
     }
     ModalDialogHelper dialogs;
     QVERIFY(!window.openFile(path, &graph));
-    QCOMPARE(dialogs.records(), (QList<DialogRecord>{{"warning", "错误", message}}));
+    QCOMPARE(dialogs.records(), (QList<DialogRecord>{{"warning", "错误", message, reason}}));
     QVERIFY(!window.hasRecording());
-    QVERIFY(!graph.isReplaying());
+    QVERIFY(!router.isReplaying());
     QCOMPARE(graph.sampleCount(), 0.0);
 }
 
@@ -405,11 +455,11 @@ void TestReplayWindow::replayLeavesTheRecordingAloneAndEndsWithTheTool()
     click(w, "pushRecord");
     click(*record, "btnRecordStart");
     QTRY_COMPARE(record->recordingState(), 1);
-    QTRY_VERIFY(record->recordedRows().rowCount() >= 3);
+    QTRY_VERIFY(record->session()->rowCount() >= 3);
     click(w, "btnSerialOpen");
     QTRY_VERIFY(!w.deviceLink()->isPortOpen());
     QTest::qWait(100);
-    const QByteArray rows = record->recordedRows().toByteArray();
+    const QByteArray rows = record->session()->rows();
     const int commands = tool.server.card().commandsReceived();
 
     m_dialogCalls.clear();
@@ -435,7 +485,7 @@ void TestReplayWindow::replayLeavesTheRecordingAloneAndEndsWithTheTool()
     while (clock->step()) {
     }
     QCOMPARE(graph->sampleCount(), before + 49);
-    QCOMPARE(record->recordedRows().toByteArray(), rows);
+    QCOMPARE(record->session()->rows(), rows);
     QCOMPARE(record->recordingState(), 1);
     QCOMPARE(tool.server.card().commandsReceived(), commands);
 
@@ -461,7 +511,7 @@ void TestReplayWindow::openingTheLinkEndsTheReplay()
              m_dir.filePath("long.csv"));
     click(*replay, "btnReplayPlay");
     CurveGraphic *graph = w.graphWindow();
-    QVERIFY(graph->isStopped()); // by the closed link, yet it refreshes for the replay
+    QVERIFY(w.frameRouter()->isReplaying()); // drawn although the link is closed
     QTRY_VERIFY(graph->sampleCount() > 3);
     QTRY_COMPARE(tableText(*graph, 0, 1).isEmpty(), false);
 
@@ -469,7 +519,7 @@ void TestReplayWindow::openingTheLinkEndsTheReplay()
     QVERIFY(replay->isHidden());
     QVERIFY(!replay->player()->isPlaying());
     QVERIFY(!replay->hasRecording());
-    QVERIFY(!graph->isReplaying());
+    QVERIFY(!w.frameRouter()->isReplaying());
     QTRY_VERIFY(!graph->isStopped());
 }
 
