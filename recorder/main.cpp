@@ -43,6 +43,9 @@ int main(int argc, char *argv[])
         std::fputs("tactilon-record: cannot create the signal pipe\n", stderr);
         return PortFailed;
     }
+    // A slow line can be given more time for the card's answer to the stop after Ctrl-C.
+    if (qEnvironmentVariableIsSet("TACTILON_RECORD_STOP_WAIT_MS"))
+        options.stopAnswerMs = qEnvironmentVariableIntValue("TACTILON_RECORD_STOP_WAIT_MS");
     Recorder recorder(options, stderr, ::isatty(STDERR_FILENO) == 1);
     QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &recorder, [&recorder] {
@@ -52,9 +55,6 @@ int main(int argc, char *argv[])
     });
     // A pipe whose reader has gone is a failed write, reported and ended like a full disk.
     ::signal(SIGPIPE, SIG_IGN);
-    // A slow line can be given more time for the card's answer to the stop after Ctrl-C.
-    if (qEnvironmentVariableIsSet("TACTILON_RECORD_STOP_WAIT_MS"))
-        options.stopAnswerMs = qEnvironmentVariableIntValue("TACTILON_RECORD_STOP_WAIT_MS");
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);

@@ -263,6 +263,9 @@ void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
     const Sample &third = frames.last()[2];
     QTRY_COMPARE(tableText(graph, 2, 1),
                  QString::number(curveSample(Axit_t{int16_t(third.x), int16_t(third.y), int16_t(third.z)}, 0).value.x));
+    // Back on a row of two sensors: the third shows no value, not the last one it had.
+    QTest::keyClick(child<QSlider>(window, "sliderReplay"), Qt::Key_Home);
+    QTRY_COMPARE(tableText(graph, 2, 1), QString());
     window.close();
     QCOMPARE(graph.dataMode(), 1);
     QCOMPARE(graph.sensorNum(), 6u); // the main window's count is back
