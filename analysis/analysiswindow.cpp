@@ -106,6 +106,7 @@ void AnalysisWindow::buildUi()
     m_plot->setMinimumHeight(220);
     // A replot queued to the next paint rather than composed at once.
     m_plot->setPlottingHint(QCP::phImmediateRefresh, false);
+    m_plot->setNotAntialiasedElements(QCP::aeAll);
     m_plot->xAxis->setLabel(QStringLiteral("帧"));
     m_plot->yAxis->setLabel(QStringLiteral("力"));
     m_plot->yAxis2->setLabel(QStringLiteral("接触传感器数"));
