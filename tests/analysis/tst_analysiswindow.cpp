@@ -1,4 +1,5 @@
 #include "analysiswindow.h"
+#include "copview.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "recordformat.h"
@@ -6,11 +7,9 @@
 #include "simloopbacklink.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,15 +18,14 @@
 
 namespace {
 
-QString label(AnalysisWindow &w, const char *name)
-{
-    return w.findChild<QLabel *>(name)->text();
-}
+const float defaultShare = contactShare(DefaultContactPercent);
 
 QStringList labels(AnalysisWindow &w)
 {
-    return {label(w, "labTotalForce"), label(w, "labShear"), label(w, "labContact"), label(w, "labCop"),
-            label(w, "labPeak")};
+    QStringList texts;
+    for (const char *name : {"labTotalForce", "labShear", "labContact", "labCop", "labPeak"})
+        texts.append(w.findChild<QLabel *>(name)->text());
+    return texts;
 }
 
 QStringList textsOf(const PressureSummary &s)
@@ -36,41 +34,31 @@ QStringList textsOf(const PressureSummary &s)
     return {t.totalForce, t.shear, t.contact, t.cop, t.peak};
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-// Six sensors pressed in turn, with rows of no press, of pure shear and of negative Fz between.
-std::shared_ptr<const ReplayTable> recording(const QString &path)
+// Six sensors pressed in turn, with rows of no press, of pure shear and of negative Fz between,
+// as the record window writes them.
+std::shared_ptr<const ReplayTable> recording()
 {
     QByteArray csv = recordHeader(6);
     const uint start = 43200000;
     for (int row = 0; row < 400; ++row) {
         QList<Axit_t> samples(6);
-        const int s = row / 7 % 6;
-        const int phase = row % 7;
+        const int s = row / 7 % 6, phase = row % 7;
         samples[s] = Axit_t{int16_t(300 * phase - 900), int16_t(-150 * phase), int16_t(phase == 6 ? -6000 : 4000 * phase)};
         samples[(s + 1) % 6].z = int16_t(2500 * (row % 3));
         csv += recordRow(start + 5 * uint(row) + uint(row % 4), start, samples);
     }
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size())
-        return nullptr;
-    f.close();
-    return readReplayFile(path).table;
+    return parseReplayCsv(csv).table;
 }
 
-// The data rows of an export, split into fields.
+// The data rows of an export, split into fields; none when the header or the last line ending is wrong.
 QList<QList<QByteArray>> exportedRows(const QString &path)
 {
-    QList<QByteArray> lines = readAll(path).split('\n');
-    if (lines.value(0) != analysisCsvHeader().chopped(1) || !lines.last().isEmpty())
-        return {};
+    QFile file(path);
+    QList<QByteArray> lines = file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QList<QByteArray>();
     QList<QList<QByteArray>> rows;
-    for (qsizetype i = 1; i + 1 < lines.size(); ++i)
-        rows.append(lines[i].split(','));
+    if (lines.value(0) == analysisCsvHeader().chopped(1) && lines.last().isEmpty())
+        for (qsizetype i = 1; i + 1 < lines.size(); ++i)
+            rows.append(lines[i].split(','));
     return rows;
 }
 
@@ -95,24 +83,16 @@ private slots:
     void cleanup();
     void liveFramesShowTheLatestFramesNumbers_data();
     void liveFramesShowTheLatestFramesNumbers();
-    void exportsOneRowPerRowOfTheRecording();
-    void replayedFramesAgreeWithTheRecordingsExport();
-    void typedThresholdChangesTheContact_data();
-    void typedThresholdChangesTheContact();
-    void targetThatCannotBeCreated_data();
-    void targetThatCannotBeCreated();
-    void fullDiskIsNoSuccessAndKeepsTheOldFile();
-    void cancelledExportLeavesTheOldFileAlone();
+    void trailHoldsTheLastTwoSecondsOfFrameTime_data();
+    void trailHoldsTheLastTwoSecondsOfFrameTime();
+    void typedThresholdCountsAtOnceAndClosedWindowWaits();
+    void exportsOfARecordingAndOfItsReplayAgree();
+    void failedExportKeepsTheOldFile_data();
+    void failedExportKeepsTheOldFile();
 
 private:
     // Clicks 导出 and returns the message that ends the export (progress dialogs are passed over).
     DialogRecord pressExport(const QString &answer);
-    QStringList filesInDir() const
-    {
-        QStringList files = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
-        files.removeOne("Analysisconfig.ini");
-        return files;
-    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<AnalysisWindow> m_window;
@@ -189,44 +169,74 @@ void TestAnalysisWindow::liveFramesShowTheLatestFramesNumbers()
     for (int i = 0; i < 1000 && !expected.hasCop; ++i) {
         link->step(20);
         QVERIFY(thread.settle());
-        expected = summarisePressure(latest, sensors, dataType, contactShare(DefaultContactPercent));
+        expected = summarisePressure(latest, sensors, dataType, defaultShare);
     }
     QVERIFY(expected.hasCop);
     QCOMPARE(expected.sensors, sensors);
     QTRY_COMPARE(labels(*m_window), textsOf(expected));
 }
 
-void TestAnalysisWindow::exportsOneRowPerRowOfTheRecording()
+void TestAnalysisWindow::trailHoldsTheLastTwoSecondsOfFrameTime_data()
 {
-    const std::shared_ptr<const ReplayTable> table = recording(m_dir->filePath("rec.csv"));
-    QVERIFY(table);
-    m_window->setRecording(table);
-    m_window->show();
-    const QString target = m_dir->filePath("analysis.csv");
-    QCOMPARE(pressExport(target), (DialogRecord{"information", "导出文件", "文件导出成功"}));
-
-    const QList<QList<QByteArray>> rows = exportedRows(target);
-    QCOMPARE(rows.size(), table->rowCount());
-    QList<Axit_t> frame;
-    int withCop = 0;
-    for (qsizetype r = 0; r < rows.size(); ++r) {
-        table->frameAt(r, frame);
-        const PressureSummary s = summarisePressure(frame, 6, 0, contactShare(DefaultContactPercent));
-        QVERIFY2(rowMatches(rows[r], table->msAt(r), s), rows[r].join(',').constData());
-        withCop += s.hasCop;
-    }
-    QVERIFY(withCop > 0 && withCop < rows.size());
-
-    // The next export opens where this one went, also after a restart.
-    m_window = std::make_unique<AnalysisWindow>();
-    QCOMPARE(pressExport(QString()), DialogRecord());
-    QCOMPARE(m_dialogFolders, (QStringList{QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
-                                           m_dir->path()}));
+    QTest::addColumn<bool>("fromStamps");
+    QTest::addColumn<uint>("firstStamp");
+    QTest::addColumn<uint>("stampStep");
+    QTest::addColumn<int>("clockStep");
+    QTest::newRow("arrival time, stamps not asked for") << false << 5000u << 777u << 100;
+    QTest::newRow("stamps across midnight, replayed at 4x") << true << 86398500u << 100u << 25;
 }
 
-void TestAnalysisWindow::replayedFramesAgreeWithTheRecordingsExport()
+void TestAnalysisWindow::trailHoldsTheLastTwoSecondsOfFrameTime()
 {
-    const std::shared_ptr<const ReplayTable> table = recording(m_dir->filePath("rec.csv"));
+    QFETCH(bool, fromStamps);
+    QFETCH(uint, firstStamp);
+    QFETCH(uint, stampStep);
+    QFETCH(int, clockStep);
+    qint64 now = 0;
+    m_window->setClock([&now] { return now; });
+    m_window->setSensorNum(4);
+    m_window->setDataMode(1);
+    m_window->setFrameTimeFromStamps(fromStamps);
+    m_window->show();
+    for (int i = 0; i < 40; ++i) {
+        QList<Axit_t> frame(4);
+        frame[i % 4].z = 5000;
+        m_window->setItemData(frame, 4, firstStamp + uint(i) * stampStep);
+        now += clockStep;
+    }
+    QCOMPARE(m_window->latestFrameMs(), 3900);
+    m_window->refresh();
+    QCOMPARE(m_window->copView()->trail().size(), 1);
+    QCOMPARE(m_window->copView()->trail().first().size(), 21); // 1900 ms to 3900 ms
+    QCOMPARE(m_window->copView()->cop(), std::optional<QPointF>(QPointF(3, 0)));
+}
+
+void TestAnalysisWindow::typedThresholdCountsAtOnceAndClosedWindowWaits()
+{
+    m_window->setSensorNum(4);
+    m_window->setDataMode(1);
+    m_window->show();
+    QList<Axit_t> frame{{0, 0, 3000}, {}, {}, {}}; // |v| / 1.732 = 0.1732
+    m_window->setItemData(frame, 4);
+    QTRY_COMPARE(labels(*m_window).at(2), QString("1 / 4 (25.0 %)"));
+    auto *spin = m_window->findChild<QSpinBox *>("spinContactThreshold");
+    QTest::mouseClick(spin, Qt::LeftButton);
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, "18");
+    QCOMPARE(labels(*m_window).at(2), QString("0 / 4 (0.0 %)"));
+
+    QVERIFY(m_window->close());
+    QVERIFY(m_window->isHidden() && !m_window->refreshTimer()->isActive());
+    frame[0].z = 3200;
+    m_window->setItemData(frame, 4);
+    QCOMPARE(labels(*m_window).at(2), QString("0 / 4 (0.0 %)")); // never drawn per frame
+    m_window->show();
+    QCOMPARE(labels(*m_window).at(2), QString("1 / 4 (25.0 %)"));
+}
+
+void TestAnalysisWindow::exportsOfARecordingAndOfItsReplayAgree()
+{
+    const std::shared_ptr<const ReplayTable> table = recording();
     QVERIFY(table);
     m_window->setSensorNum(6);
     m_window->setFrameTimeFromStamps(true);
@@ -236,106 +246,80 @@ void TestAnalysisWindow::replayedFramesAgreeWithTheRecordingsExport()
         table->frameAt(r, frame);
         m_window->setItemData(frame, uint(frame.size()), table->msAt(r));
     }
-    QTRY_COMPARE(labels(*m_window), textsOf(summarisePressure(frame, 6, 0, contactShare(DefaultContactPercent))));
-    QCOMPARE(pressExport(m_dir->filePath("played.csv")).text, QString("文件导出成功"));
+    QTRY_COMPARE(labels(*m_window), textsOf(summarisePressure(frame, 6, 0, defaultShare)));
+    QCOMPARE(pressExport(m_dir->filePath("played.csv")), (DialogRecord{"information", "导出文件", "文件导出成功"}));
     m_window->setRecording(table);
     QCOMPARE(pressExport(m_dir->filePath("file.csv")).text, QString("文件导出成功"));
 
+    const QList<QList<QByteArray>> rows = exportedRows(m_dir->filePath("file.csv"));
+    QCOMPARE(rows.size(), table->rowCount());
+    int withCop = 0;
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        table->frameAt(r, frame);
+        const PressureSummary s = summarisePressure(frame, 6, 0, defaultShare);
+        QVERIFY2(rowMatches(rows[r], table->msAt(r), s), rows[r].join(',').constData());
+        withCop += s.hasCop;
+    }
+    QVERIFY(withCop > 0 && withCop < rows.size());
     // Played, millisecond counts from the first frame; from the file, it is the file's field 1.
     QList<QList<QByteArray>> played = exportedRows(m_dir->filePath("played.csv"));
-    const QList<QList<QByteArray>> fromFile = exportedRows(m_dir->filePath("file.csv"));
-    QCOMPARE(played.size(), table->rowCount());
     for (QList<QByteArray> &row : played)
         row[0] = QByteArray::number(row[0].toLongLong() + table->msAt(0));
-    QCOMPARE(played, fromFile);
+    QCOMPARE(played, rows);
+
+    // The next export opens where the last one went, also after a restart.
+    m_window = std::make_unique<AnalysisWindow>();
+    QCOMPARE(pressExport(QString()), DialogRecord());
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QCOMPARE(m_dialogFolders, (QStringList{desktop, m_dir->path(), m_dir->path()}));
 }
 
-void TestAnalysisWindow::typedThresholdChangesTheContact_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("contact");
-    // |v| / 1.732 of a 3000 source press is 0.1732.
-    QTest::newRow("17 %: in contact") << "17" << "1 / 4 (25.0 %)";
-    QTest::newRow("18 %: out of contact") << "18" << "0 / 4 (0.0 %)";
-}
-
-void TestAnalysisWindow::typedThresholdChangesTheContact()
-{
-    QFETCH(QString, typed);
-    m_window->setSensorNum(4);
-    m_window->setDataMode(1);
-    m_window->show();
-    QList<Axit_t> frame{{0, 0, 3000}, {}, {}, {}};
-    m_window->setItemData(frame, 4);
-    QTRY_COMPARE(label(*m_window, "labContact"), QString("1 / 4 (25.0 %)"));
-
-    auto *spin = m_window->findChild<QSpinBox *>("spinContactThreshold");
-    QTest::mouseClick(spin, Qt::LeftButton);
-    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(spin, typed);
-    QTEST(label(*m_window, "labContact"), "contact");
-}
-
-void TestAnalysisWindow::targetThatCannotBeCreated_data()
+void TestAnalysisWindow::failedExportKeepsTheOldFile_data()
 {
     QTest::addColumn<QString>("target"); // relative to the temporary folder
-    QTest::newRow("missing folder") << "no-such-folder/out.csv";
-    QTest::newRow("a folder") << ".";
-    QTest::newRow("a device") << "/dev/full";
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("message"); // a warning's text; empty for none
+    QTest::newRow("missing folder") << "no-such-folder/out.csv" << "" << "文件无法创建";
+    QTest::newRow("a folder") << "." << "" << "文件无法创建";
+    QTest::newRow("a device") << "/dev/full" << "" << "文件无法创建";
+    QTest::newRow("full disk") << "old.csv" << "full" << "文件写入失败";
+    QTest::newRow("cancelled") << "old.csv" << "cancel" << "";
 }
 
-void TestAnalysisWindow::targetThatCannotBeCreated()
+void TestAnalysisWindow::failedExportKeepsTheOldFile()
 {
     QFETCH(QString, target);
-    m_window->show();
-    QCOMPARE(pressExport(QDir(m_dir->path()).absoluteFilePath(target)), (DialogRecord{"warning", "错误", "文件无法创建"}));
-    QCOMPARE(filesInDir(), QStringList());
-}
-
-void TestAnalysisWindow::fullDiskIsNoSuccessAndKeepsTheOldFile()
-{
-    const std::shared_ptr<const ReplayTable> table = recording(m_dir->filePath("rec.csv"));
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    const std::shared_ptr<const ReplayTable> table = recording();
     QVERIFY(table);
     m_window->setRecording(table);
     m_window->show();
-    const QString target = m_dir->filePath("old.csv");
-    {
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old content\n") == 12);
-    }
-    // A file size limit fails the writes part-way, as a full disk does.
+    QFile old(m_dir->filePath("old.csv"));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old content\n") == 12);
+    old.close();
+
+    // A file size limit fails the writes part-way, as a full disk does; the rows exceed it.
     rlimit saved{};
     QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
-    std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
-    small.rlim_cur = 4096;
+    small.rlim_cur = fault == "full" ? 4096 : saved.rlim_cur;
+    std::signal(SIGXFSZ, SIG_IGN);
     QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
-    const DialogRecord message = pressExport(target);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    QCOMPARE(message, (DialogRecord{"warning", "错误", "文件写入失败"}));
-    QCOMPARE(readAll(target), QByteArray("old content\n"));
-    QCOMPARE(filesInDir(), (QStringList{"old.csv", "rec.csv"}));
-}
-
-void TestAnalysisWindow::cancelledExportLeavesTheOldFileAlone()
-{
-    const std::shared_ptr<const ReplayTable> table = recording(m_dir->filePath("rec.csv"));
-    QVERIFY(table);
-    m_window->setRecording(table);
-    m_window->show();
-    const QString target = m_dir->filePath("old.csv");
-    {
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old content\n") == 12);
-    }
-    // Cancelled the moment it shows, before the worker can have finished.
-    connect(m_dialogs.get(), &ModalDialogHelper::shown, this, [](QWidget *dialog) {
-        if (auto *progress = qobject_cast<QProgressDialog *>(dialog))
+    // Cancelled the moment the progress shows, before the worker can have finished.
+    connect(m_dialogs.get(), &ModalDialogHelper::shown, this, [fault](QWidget *dialog) {
+        if (auto *progress = qobject_cast<QProgressDialog *>(dialog); progress && fault == "cancel")
             progress->findChild<QPushButton *>()->click();
     });
-    QCOMPARE(pressExport(target), DialogRecord());
-    QCOMPARE(readAll(target), QByteArray("old content\n"));
-    QCOMPARE(filesInDir(), (QStringList{"old.csv", "rec.csv"}));
+    const DialogRecord shown = pressExport(QDir(m_dir->path()).absoluteFilePath(target));
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QCOMPARE(shown, (message.isEmpty() ? DialogRecord() : DialogRecord{"warning", "错误", message}));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old content\n"));
+    QStringList files = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
+    files.removeOne("Analysisconfig.ini");
+    QCOMPARE(files, QStringList{"old.csv"});
 }
 
 QTEST_MAIN(TestAnalysisWindow)
