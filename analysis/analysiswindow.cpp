@@ -136,11 +136,6 @@ void AnalysisWindow::setClock(Clock clock)
     m_clock = std::move(clock);
 }
 
-int AnalysisWindow::contactPercent() const
-{
-    return m_spinThreshold->value();
-}
-
 void AnalysisWindow::setItemData(QList<Axit_t> &axit, uint num)
 {
     takeFrame(axit, num, false, 0);
@@ -176,7 +171,8 @@ void AnalysisWindow::takeFrame(const QList<Axit_t> &axit, uint num, bool stamped
     const qsizetype taken = std::min({qsizetype(num), axit.size(), qsizetype(16)});
     m_latestFrame.resize(taken);
     std::copy(axit.cbegin(), axit.cbegin() + taken, m_latestFrame.begin());
-    m_latest = summarisePressure(m_latestFrame, int(m_sensorNum), m_dataMode, m_share);
+    m_latestMode = m_dataMode;
+    m_latest = summarisePressure(m_latestFrame, int(m_sensorNum), m_latestMode, m_share);
     const qint64 ms = frameTime(stamped, timeStamp);
 
     m_frameCount += 1;
@@ -203,7 +199,7 @@ void AnalysisWindow::takeFrame(const QList<Axit_t> &axit, uint num, bool stamped
 
 void AnalysisWindow::resummarise()
 {
-    m_latest = summarisePressure(m_latestFrame, int(m_sensorNum), m_dataMode, m_share);
+    m_latest = summarisePressure(m_latestFrame, int(m_sensorNum), m_latestMode, m_share);
     m_dirty = true;
     if (isVisible())
         refresh();
@@ -230,7 +226,7 @@ void AnalysisWindow::setSensorNum(uint num)
 
 void AnalysisWindow::setDataMode(int mode)
 {
-    // The latest frame stays as it was read: it came in the previous mode.
+    // Frames from now on; the latest one keeps the mode it came in.
     m_dataMode = mode;
 }
 

@@ -49,14 +49,9 @@ public:
 
     uint sensorNum() const { return m_sensorNum; }
     int dataMode() const { return m_dataMode; }
-    int contactPercent() const;
-    // The summary of the latest frame (sensors 0 before the first one).
-    const PressureSummary &latestSummary() const { return m_latest; }
     // Frame time of the latest frame, in ms.
     qint64 latestFrameMs() const { return m_frameMs; }
-    qsizetype exportRowCount() const { return qsizetype(m_exportRows.size()); }
     const QTimer *refreshTimer() const { return m_refreshTimer; }
-    QCustomPlot *plot() const { return m_plot; }
     CopView *copView() const { return m_copView; }
 
     // Asks for the export file name; QFileDialog::getSaveFileName unless replaced.
@@ -108,6 +103,7 @@ private:
     int m_dataMode = 0;
     float m_share = contactShare(DefaultContactPercent);
     QList<Axit_t> m_latestFrame;
+    int m_latestMode = 0; // the data mode the latest frame came in
     PressureSummary m_latest;
     bool m_dirty = true;
     double m_frameCount = 0;
