@@ -296,8 +296,11 @@ void AnalysisWindow::refresh()
         forces.expand(shear);
     forces.expand(0);
     const double pad = std::max(1.0, 0.05 * forces.size());
-    m_plot->yAxis->setRange(forces.lower - pad, forces.upper + pad);
-    m_plot->yAxis2->setRange(-0.5, std::max(1u, m_sensorNum) + 0.5);
+    const QCPRange force(forces.lower - pad, forces.upper + pad);
+    m_plot->yAxis->setRange(force);
+    // No contact sits on the line of no force.
+    const double top = std::max(1u, m_sensorNum) + 0.5;
+    m_plot->yAxis2->setRange(top * force.lower / force.upper, top);
     m_plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
