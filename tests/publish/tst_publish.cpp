@@ -1,0 +1,265 @@
+#include "config.h"
+#include "curvemath.h"
+#include "modaldialoghelper.h"
+#include "mqttdialog.h"
+#include "mqttpayload.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Samples = QList<Axit_t>;
+using Counts = QList<QPair<QString, qint64>>;
+Q_DECLARE_METATYPE(MqttFrame)
+Q_DECLARE_METATYPE(MqttStatus)
+
+namespace {
+
+QByteArray forceList(const Samples &raw, int n)
+{
+    QByteArrayList values;
+    for (int i = 0; i < n; ++i) {
+        const Axit_t f = curveSample(raw[i], 0).value;
+        values << QByteArray::number(f.x) << QByteArray::number(f.y) << QByteArray::number(f.z);
+    }
+    return '[' + values.join(',') + ']';
+}
+
+MqttFrame frame(quint64 seq, qint64 hostMs, int type, uint timeStamp = 0)
+{
+    MqttFrame f;
+    f.seq = seq;
+    f.hostMs = hostMs;
+    f.type = type;
+    f.timeStamp = timeStamp;
+    return f;
+}
+
+} // namespace
+
+class TestPublish : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void framePayload_data();
+    void framePayload();
+    void statusPayload_data();
+    void statusPayload();
+    void topicUnderPrefix_data();
+    void topicUnderPrefix();
+
+    void dialogRefusesUnusableFields_data();
+    void dialogRefusesUnusableFields();
+    void dialogRemembersAllButThePassword();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// The force is what the graph window plots; the rest is written out literally, field order included.
+void TestPublish::framePayload_data()
+{
+    QTest::addColumn<MqttFrame>("frame");
+    QTest::addColumn<Samples>("samples");
+    QTest::addColumn<uint>("num");
+    QTest::addColumn<QByteArray>("head"); // up to and including "raw"
+    QTest::addColumn<bool>("hasForce");
+
+    QTest::newRow("demarcated") << frame(1, 1767225600123, 0) << Samples{{1000, -200, 3000}} << 1u
+                                << QByteArray(R"({"seq":1,"host_ms":1767225600123,"type":0,"n":1,"raw":[1000,-200,3000])")
+                                << true;
+    QTest::newRow("source values carry no force")
+        << frame(42, 5, 1) << Samples{{-32768, 32767, 0}, {-1, -2, -3}} << 2u
+        << QByteArray(R"({"seq":42,"host_ms":5,"type":1,"n":2,"raw":[-32768,32767,0,-1,-2,-3])") << false;
+    QTest::newRow("time-stamped: card time of day")
+        << frame(7, 9, 2, 3 * 86400000u + 45296789u) << Samples{{12000, 8000, -9000}} << 1u
+        << QByteArray(R"({"seq":7,"host_ms":9,"type":2,"card_ms":45296789,"n":1,"raw":[12000,8000,-9000])")
+        << true;
+    QTest::newRow("time stamp at its largest") << frame(8, 9, 2, 0xFFFFFFFFu) << Samples{{1, 2, 3}} << 1u
+                                               << QByteArray(R"({"seq":8,"host_ms":9,"type":2,"card_ms":61367295,"n":1,"raw":[1,2,3])")
+                                               << true;
+
+    Samples sixteen;
+    QByteArrayList raw;
+    for (int s = 0; s < 16; ++s) {
+        sixteen.append(Axit_t{qint16(s * 1500 - 9000), qint16(-s * 700), qint16(s * 2000)});
+        raw << QByteArray::number(s * 1500 - 9000) << QByteArray::number(-s * 700) << QByteArray::number(s * 2000);
+    }
+    QTest::newRow("16 sensors") << frame(1000000, 1, 0) << sixteen << 16u
+                                << R"({"seq":1000000,"host_ms":1,"type":0,"n":16,"raw":[)" + raw.join(',') + ']'
+                                << true;
+    QTest::newRow("count beyond the list") << frame(1, 1, 1) << Samples{{1, 2, 3}, {4, 5, 6}} << 5u
+                                           << QByteArray(R"({"seq":1,"host_ms":1,"type":1,"n":2,"raw":[1,2,3,4,5,6])")
+                                           << false;
+    QTest::newRow("count below the list") << frame(1, 1, 0) << Samples{{1, 2, 3}, {4, 5, 6}} << 1u
+                                          << QByteArray(R"({"seq":1,"host_ms":1,"type":0,"n":1,"raw":[1,2,3])")
+                                          << true;
+}
+
+void TestPublish::framePayload()
+{
+    QFETCH(MqttFrame, frame);
+    QFETCH(Samples, samples);
+    QFETCH(uint, num);
+    QFETCH(QByteArray, head);
+    QFETCH(bool, hasForce);
+
+    const int n = int(qMin<qsizetype>(num, samples.size()));
+    const QByteArray expected = head + (hasForce ? R"(,"force":)" + forceList(samples, n) : QByteArray()) + '}';
+    const QByteArray payload = mqttFramePayload(frame, samples, num);
+    QCOMPARE(payload, expected);
+    QJsonParseError error;
+    QJsonDocument::fromJson(payload, &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+}
+
+void TestPublish::statusPayload_data()
+{
+    QTest::addColumn<MqttStatus>("status");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("closed, nothing set")
+        << MqttStatus{}
+        << QByteArray(R"({"online":true,"port":"","link":"closed","type":0,"rate_hz":0.0,"recording":false,"published":0,"dropped":0})");
+    QTest::newRow("open and recording, link health counts in their order")
+        << MqttStatus{"/dev/ttyUSB0", MqttLinkState::Open, 2, 199.96, true, 12345, 7,
+                      Counts{{"frames_decoded", 12352}, {"checksum_errors", 3}, {"discarded_bytes", 0}, {"outages", 1}}}
+        << QByteArray(R"({"online":true,"port":"/dev/ttyUSB0","link":"open","type":2,"rate_hz":200.0,"recording":true,)"
+                      R"("published":12345,"dropped":7,"frames_decoded":12352,"checksum_errors":3,"discarded_bytes":0,"outages":1})");
+    QTest::newRow("lost; names that would break the document")
+        << MqttStatus{"COM\"3\\\n", MqttLinkState::Lost, 1, 12.34, false, 0, 99, Counts{{"a\"b", -5}}}
+        << QByteArray(R"({"online":true,"port":"COM\"3\\\u000a","link":"lost","type":1,"rate_hz":12.3,"recording":false,)"
+                      R"("published":0,"dropped":99,"a\"b":-5})");
+}
+
+void TestPublish::statusPayload()
+{
+    QFETCH(MqttStatus, status);
+    QFETCH(QByteArray, expected);
+    const QByteArray payload = mqttStatusPayload(status);
+    QCOMPARE(payload, expected);
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(doc["port"].toString(), status.port);
+}
+
+void TestPublish::topicUnderPrefix_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QByteArray>("frames");
+
+    QTest::newRow("plain") << "tactilon" << true << QByteArray("tactilon/frames");
+    QTest::newRow("trailing slashes") << "lab/tactilon//" << true << QByteArray("lab/tactilon/frames");
+    QTest::newRow("single-level wildcard") << "lab/+/x" << false << QByteArray();
+    QTest::newRow("multi-level wildcard") << "lab/#" << false << QByteArray();
+    QTest::newRow("empty") << "" << false << QByteArray();
+}
+
+void TestPublish::topicUnderPrefix()
+{
+    QFETCH(QString, prefix);
+    QFETCH(bool, valid);
+    QFETCH(QByteArray, frames);
+    QCOMPARE(isValidMqttTopicPrefix(prefix), valid);
+    if (valid)
+        QCOMPARE(mqttTopic(prefix, "frames"), frames);
+}
+
+void TestPublish::dialogRefusesUnusableFields_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("empty host") << "" << "tactilon" << "服务器地址不能为空";
+    QTest::newRow("blank host") << "   " << "tactilon" << "服务器地址不能为空";
+    QTest::newRow("empty topic") << "broker.lab" << "" << "主题前缀不能为空";
+    QTest::newRow("plus") << "broker.lab" << "lab/+" << "主题前缀不能包含通配符 + 或 #";
+    QTest::newRow("hash") << "broker.lab" << "lab/#" << "主题前缀不能包含通配符 + 或 #";
+}
+
+void TestPublish::dialogRefusesUnusableFields()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, topic);
+    QFETCH(QString, warning);
+
+    const QString file = m_dir.filePath(QString("refuse-%1.ini").arg(QTest::currentDataTag()));
+    MqttDialog dialog(nullptr, file);
+    dialog.show();
+    dialog.findChild<QCheckBox *>("chkMqttEnable")->setChecked(true);
+    dialog.findChild<QLineEdit *>("lineMqttHost")->setText(host);
+    dialog.findChild<QLineEdit *>("lineMqttTopic")->setText(topic);
+
+    ModalDialogHelper dialogs;
+    QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    QCOMPARE(dialogs.records(), (QList<DialogRecord>{{"warning", "提示", warning}}));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.publishEnabled(), false);
+    QVERIFY(!QFile::exists(file));
+}
+
+void TestPublish::dialogRemembersAllButThePassword()
+{
+    const QString file = m_dir.filePath("Mqttconfig.ini");
+    {
+        MqttDialog dialog(nullptr, file);
+        QCOMPARE(dialog.windowTitle(), QString("MQTT 发布"));
+        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttHost")->text(), QString("localhost"));
+        QCOMPARE(dialog.findChild<QSpinBox *>("spinMqttPort")->value(), 1883);
+        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttTopic")->text(), QString("tactilon"));
+        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttPassword")->echoMode(), QLineEdit::Password);
+
+        dialog.show();
+        dialog.findChild<QCheckBox *>("chkMqttEnable")->setChecked(true);
+        dialog.findChild<QLineEdit *>("lineMqttHost")->setText(" broker.lab ");
+        dialog.findChild<QSpinBox *>("spinMqttPort")->setValue(8883);
+        dialog.findChild<QLineEdit *>("lineMqttTopic")->setText("lab/array1");
+        dialog.findChild<QLineEdit *>("lineMqttUser")->setText("ana");
+        dialog.findChild<QLineEdit *>("lineMqttPassword")->setText("s3cret-pw");
+        QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QVERIFY(dialog.publishEnabled());
+        const MqttSettings s = dialog.settings();
+        QCOMPARE(s.host, QString("broker.lab"));
+        QCOMPARE(s.port, 8883);
+        QCOMPARE(s.topicPrefix, QString("lab/array1"));
+        QCOMPARE(s.user, QString("ana"));
+        QCOMPARE(s.password, QString("s3cret-pw"));
+
+        // Cancel leaves what was accepted.
+        dialog.show();
+        dialog.findChild<QLineEdit *>("lineMqttHost")->setText("elsewhere");
+        dialog.findChild<QCheckBox *>("chkMqttEnable")->setChecked(false);
+        QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+        QCOMPARE(dialog.settings().host, QString("broker.lab"));
+        QVERIFY(dialog.publishEnabled());
+        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttHost")->text(), QString("broker.lab"));
+    }
+
+    QFile ini(file);
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(!ini.readAll().contains("s3cret"));
+
+    MqttDialog again(nullptr, file);
+    QVERIFY(again.publishEnabled());
+    QCOMPARE(again.findChild<QLineEdit *>("lineMqttHost")->text(), QString("broker.lab"));
+    QCOMPARE(again.findChild<QSpinBox *>("spinMqttPort")->value(), 8883);
+    QCOMPARE(again.findChild<QLineEdit *>("lineMqttTopic")->text(), QString("lab/array1"));
+    QCOMPARE(again.findChild<QLineEdit *>("lineMqttUser")->text(), QString("ana"));
+    QCOMPARE(again.findChild<QLineEdit *>("lineMqttPassword")->text(), QString());
+    Config config(file);
+    QCOMPARE(loadMqttSettings(config).settings.topicPrefix, QString("lab/array1"));
+}
+
+QTEST_MAIN(TestPublish)
+#include "tst_publish.moc"

@@ -1,0 +1,391 @@
+#include "curvemath.h"
+#include "linkthread.h"
+#include "mosquittobroker.h"
+#include "mqttpublisher.h"
+#include "simloopbacklink.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+constexpr int LongWaitMs = 20000;
+const char *const ChildOption = "--publish-until-killed";
+
+MqttSettings settingsFor(const MosquittoBroker &broker, const QString &prefix)
+{
+    MqttSettings s;
+    s.host = "127.0.0.1";
+    s.port = broker.port();
+    s.topicPrefix = prefix;
+    return s;
+}
+
+QJsonObject json(const MqttMessage &m)
+{
+    return QJsonDocument::fromJson(m.payload).object();
+}
+
+QJsonArray triples(const QList<SimSample> &samples, bool force)
+{
+    QJsonArray a;
+    for (const SimSample &s : samples) {
+        const Axit_t raw{s.x, s.y, s.z};
+        const Axit_t v = force ? curveSample(raw, 0).value : raw;
+        a << v.x << v.y << v.z;
+    }
+    return a;
+}
+
+// The simulated card with 16 sensors on a link thread of its own, streaming at 200 Hz, and the
+// count of frames the link delivered.
+class CardStream
+{
+public:
+    explicit CardStream(MqttPublisher &publisher)
+    {
+        link->card().setSensorCount(16);
+        link->setOpen(true);
+        QObject::connect(
+            link, qOverload<QList<Axit_t> &, uint>(&SlaveProtocol::AxitReceive), link, [this] { ++delivered; },
+            Qt::DirectConnection);
+        QObject::connect(
+            link, qOverload<QList<Axit_t> &, uint, uint>(&SlaveProtocol::AxitReceive), link,
+            [this] { ++delivered; }, Qt::DirectConnection);
+        publisher.attach(link);
+        publisher.linkOpened();
+        thread.start();
+        SimLoopbackLink *l = link;
+        QMetaObject::invokeMethod(l, [l] { l->setSampleFre(4, 3000); });
+    }
+
+    // Stops the card and returns every frame it sent, once the link has delivered all of them.
+    QList<SimStreamRecord> finish()
+    {
+        link->withCard([](SimCard &card) { card.setStreaming(false); });
+        QList<SimStreamRecord> log;
+        // On time-out the caller's comparison of the counts reports it.
+        (void)QTest::qWaitFor(
+            [&] {
+                link->withCard([&log](SimCard &card) { log = card.streamLog(); });
+                return delivered.load() == log.size();
+            },
+            LongWaitMs);
+        return log;
+    }
+
+    // Declared first: the link thread, which counts into it, ends before it goes.
+    std::atomic<qsizetype> delivered{0};
+    LinkThread<SimLoopbackLink> thread{3};
+    SimLoopbackLink *const link = thread.link;
+};
+
+} // namespace
+
+class TestPublishBroker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void publishesEveryFrameTheCardSent();
+    void statusIsRetainedAndStopLeavesOffline();
+    void reconnectsAfterTheBrokerComesBack();
+    void connectsToABrokerThatStartsLater();
+    void stalledBrokerCostsFramesNotMemory();
+    void killedPublisherLeavesOffline();
+};
+
+void TestPublishBroker::publishesEveryFrameTheCardSent()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    MqttSubscriber sub;
+    QVERIFY(sub.subscribe(broker.port(), "lab/array/#"));
+    MqttPublisher publisher;
+    QVERIFY(publisher.start(settingsFor(broker, "lab/array/")));
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), LongWaitMs);
+
+    const qint64 startMs = QDateTime::currentMSecsSinceEpoch();
+    CardStream stream(publisher);
+    const QByteArray frames = "lab/array/frames";
+    QVERIFY(sub.waitForCount(300, frames, LongWaitMs));
+    SimLoopbackLink *link = stream.link;
+    QSignalSpy typeSet(link, &SlaveProtocol::DataTypeSetResult);
+    QMetaObject::invokeMethod(link, "setInfoType", Q_ARG(uchar, 1), Q_ARG(int, 0));
+    QTRY_COMPARE_WITH_TIMEOUT(typeSet.count(), 1, LongWaitMs);
+    QVERIFY(sub.waitForCount(sub.count(frames) + 200, frames, LongWaitMs));
+    QSignalSpy synced(link, &SlaveProtocol::timeStampSyncResult);
+    QMetaObject::invokeMethod(link, [link] { link->timeStampSync(86400000u * 2 + 3600000u); });
+    QTRY_COMPARE_WITH_TIMEOUT(synced.count(), 1, LongWaitMs);
+    QVERIFY(sub.waitForCount(sub.count(frames) + 300, frames, LongWaitMs));
+
+    const QList<SimStreamRecord> sent = stream.finish();
+    QCOMPARE(stream.delivered.load(), sent.size());
+    QVERIFY(sub.waitForCount(int(sent.size()), frames, LongWaitMs));
+    const qint64 endMs = QDateTime::currentMSecsSinceEpoch();
+    const QList<MqttMessage> got = sub.messages(frames);
+    QCOMPARE(got.size(), sent.size());
+    QCOMPARE(publisher.published(), quint64(sent.size()));
+    QCOMPARE(publisher.dropped(), quint64(0));
+
+    QSet<int> types;
+    for (int i = 0; i < sent.size(); ++i) {
+        const SimStreamRecord &r = sent[i];
+        const QJsonObject o = json(got[i]);
+        QCOMPARE(o["seq"].toInteger(), qint64(i + 1));
+        QVERIFY(!got[i].retained);
+        QCOMPARE(o["type"].toInt(), int(r.type));
+        types.insert(r.type);
+        QCOMPARE(o.contains("card_ms"), r.type == 2);
+        if (r.type == 2)
+            QCOMPARE(o["card_ms"].toInteger(), qint64(r.timeStamp % 86400000u));
+        QCOMPARE(o["n"].toInt(), 16);
+        QCOMPARE(o["raw"].toArray(), triples(r.samples, false));
+        QCOMPARE(o.contains("force"), r.type != 1);
+        if (r.type != 1)
+            QCOMPARE(o["force"].toArray(), triples(r.samples, true));
+        const qint64 host = o["host_ms"].toInteger();
+        QVERIFY(host >= startMs && host <= endMs);
+    }
+    QCOMPARE(types, (QSet<int>{0, 1, 2}));
+
+    // The link said 200 frames a second; once the stream stopped, none.
+    double peak = 0;
+    for (const MqttMessage &m : sub.messages("lab/array/status"))
+        peak = qMax(peak, json(m)["rate_hz"].toDouble());
+    QVERIFY2(peak > 100 && peak < 400, qPrintable(QString::number(peak)));
+    QTRY_VERIFY_WITH_TIMEOUT(json(sub.messages("lab/array/status").constLast())["rate_hz"].toDouble() == 0.0,
+                             LongWaitMs);
+}
+
+void TestPublishBroker::statusIsRetainedAndStopLeavesOffline()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    MqttSubscriber early;
+    QVERIFY(early.subscribe(broker.port(), "tactilon/status"));
+    MqttPublisher publisher;
+    QSignalSpy connection(&publisher, &MqttPublisher::connectedChanged);
+    // Every status seen here is one that a change sent.
+    MqttSettings settings = settingsFor(broker, "tactilon");
+    settings.statusIntervalMs = 3600000;
+    QVERIFY(publisher.start(settings));
+    QTRY_COMPARE_WITH_TIMEOUT(connection.count(), 1, LongWaitMs);
+    QCOMPARE(connection.first().first().toBool(), true);
+
+    publisher.setPort("/dev/ttyUSB0");
+    publisher.linkOpened();
+    publisher.setRecording(true);
+    publisher.setExtraCounts({{"frames_decoded", 42}, {"checksum_errors", 1}});
+    const QList<Axit_t> samples(16, Axit_t{100, 200, 300});
+    for (int i = 0; i < 3; ++i)
+        publisher.publishFrame(samples, 16, 2, 1000u * uint(i));
+    const QByteArray expected = R"({"online":true,"port":"/dev/ttyUSB0","link":"open","type":2,"rate_hz":)";
+    const QByteArray tail = R"(,"recording":true,"published":3,"dropped":0,"frames_decoded":42,"checksum_errors":1})";
+    auto lastStatus = [](const MqttSubscriber &s) {
+        const QList<MqttMessage> m = s.messages("tactilon/status");
+        return m.isEmpty() ? MqttMessage{} : m.constLast();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(lastStatus(early).payload.endsWith(tail), LongWaitMs);
+
+    MqttSubscriber late;
+    QVERIFY(late.subscribe(broker.port(), "tactilon/status"));
+    QVERIFY(late.waitForCount(1));
+    const MqttMessage retained = late.messages().constFirst();
+    QVERIFY(retained.retained);
+    QVERIFY2(retained.payload.startsWith(expected) && retained.payload.endsWith(tail), retained.payload.constData());
+
+    publisher.setLinkState(MqttLinkState::Lost);
+    QTRY_VERIFY_WITH_TIMEOUT(json(lastStatus(early))["link"] == "lost", LongWaitMs);
+    publisher.setRecording(false);
+    QTRY_VERIFY_WITH_TIMEOUT(json(lastStatus(early))["recording"] == false, LongWaitMs);
+    publisher.setExtraCount("outages", 1);
+    QTRY_VERIFY_WITH_TIMEOUT(lastStatus(early).payload.endsWith(R"("checksum_errors":1,"outages":1})"), LongWaitMs);
+
+    publisher.stop();
+    QCOMPARE(connection.count(), 2);
+    QCOMPARE(connection.last().first().toBool(), false);
+    QVERIFY(!publisher.isConnected());
+    MqttSubscriber after;
+    QVERIFY(after.subscribe(broker.port(), "tactilon/status"));
+    QVERIFY(after.waitForCount(1));
+    QCOMPARE(after.messages().constFirst().payload, QByteArray(R"({"online":false})"));
+    QVERIFY(after.messages().constFirst().retained);
+}
+
+void TestPublishBroker::reconnectsAfterTheBrokerComesBack()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    MqttSubscriber sub;
+    QVERIFY(sub.subscribe(broker.port(), "tactilon/frames"));
+    MqttPublisher publisher;
+    QVERIFY(publisher.start(settingsFor(broker, "tactilon")));
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), LongWaitMs);
+    CardStream stream(publisher);
+    QVERIFY(sub.waitForCount(200, "tactilon/frames", LongWaitMs));
+
+    broker.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!publisher.isConnected(), LongWaitMs);
+    QTest::qWait(2000);
+    QVERIFY(publisher.dropped() > 0);
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), LongWaitMs);
+    const int before = sub.count();
+    QVERIFY(sub.waitForCount(before + 200, "tactilon/frames", LongWaitMs));
+
+    const QList<SimStreamRecord> sent = stream.finish();
+    QCOMPARE(stream.delivered.load(), sent.size());
+    QCOMPARE(publisher.published() + publisher.dropped(), quint64(sent.size()));
+    QVERIFY(publisher.dropped() > 0);
+
+    // What arrived is in order, each frame once and as the card sent it.
+    qint64 last = 0;
+    for (const MqttMessage &m : sub.messages()) {
+        const QJsonObject o = json(m);
+        const qint64 seq = o["seq"].toInteger();
+        QVERIFY2(seq > last, qPrintable(QString("%1 after %2").arg(seq).arg(last)));
+        last = seq;
+        QCOMPARE(o["raw"].toArray(), triples(sent[seq - 1].samples, false));
+    }
+}
+
+void TestPublishBroker::connectsToABrokerThatStartsLater()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    broker.stop();
+
+    MqttPublisher publisher;
+    QVERIFY(publisher.start(settingsFor(broker, "tactilon")));
+    QVERIFY(!publisher.isConnected());
+    const QList<Axit_t> samples(4, Axit_t{1, 2, 3});
+    for (int i = 0; i < 10; ++i)
+        publisher.publishFrame(samples, 4, 0);
+    QCOMPARE(publisher.dropped(), quint64(10));
+    QCOMPARE(publisher.published(), quint64(0));
+
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), LongWaitMs);
+    MqttSubscriber sub;
+    QVERIFY(sub.subscribe(broker.port(), "tactilon/frames"));
+    publisher.publishFrame(samples, 4, 0);
+    QVERIFY(sub.waitForCount(1));
+    QCOMPARE(json(sub.messages().constFirst())["seq"].toInt(), 11);
+    QCOMPARE(publisher.published(), quint64(1));
+    publisher.linkOpened();
+    publisher.publishFrame(samples, 4, 0);
+    QVERIFY(sub.waitForCount(2));
+    QCOMPARE(json(sub.messages().constLast())["seq"].toInt(), 1);
+}
+
+void TestPublishBroker::stalledBrokerCostsFramesNotMemory()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    MqttPublisher publisher;
+    MqttSettings settings = settingsFor(broker, "tactilon");
+    settings.maxQueued = 100;
+    QVERIFY(publisher.start(settings));
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), LongWaitMs);
+
+    // Far more than the socket buffers of both ends hold, so libmosquitto has to keep the rest.
+    broker.pause();
+    QList<Axit_t> samples;
+    for (int s = 0; s < 16; ++s)
+        samples.append(Axit_t{qint16(-30000 + s), qint16(20000 - s), qint16(-12345)});
+    const int frames = 40000;
+    int maxQueued = 0;
+    for (int i = 0; i < frames; ++i) {
+        publisher.publishFrame(samples, 16, 0);
+        maxQueued = qMax(maxQueued, publisher.queued());
+    }
+    QCOMPARE(publisher.published() + publisher.dropped(), quint64(frames));
+    QVERIFY(publisher.dropped() > 0);
+    QVERIFY2(maxQueued <= settings.maxQueued, qPrintable(QString::number(maxQueued)));
+
+    // The goodbye cannot get through; stop() gives up waiting instead of hanging.
+    // The broker goes with the messages it never read; those libmosquitto still held are gone
+    // with the connection, and the next connection starts with nothing waiting.
+    broker.stop();
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), LongWaitMs);
+    const quint64 published = publisher.published();
+    publisher.publishFrame(samples, 16, 0);
+    QCOMPARE(publisher.published(), published + 1);
+
+    // The goodbye cannot get through a stalled broker; stop() gives up waiting instead of hanging.
+    broker.pause();
+    for (int i = 0; i < frames; ++i)
+        publisher.publishFrame(samples, 16, 0);
+    QElapsedTimer clock;
+    clock.start();
+    publisher.stop();
+    // A hang bound only: stop() waits MqttPublisher::StopWaitMs at most.
+    QVERIFY2(clock.elapsed() < 5 * MqttPublisher::StopWaitMs, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!publisher.isConnected());
+    broker.resume();
+}
+
+void TestPublishBroker::killedPublisherLeavesOffline()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {ChildOption, QString::number(broker.port()), "tactilon"});
+    QVERIFY(child.waitForReadyRead(LongWaitMs));
+    QCOMPARE(child.readAll(), QByteArray("connected\n"));
+    MqttSubscriber sub;
+    QVERIFY(sub.subscribe(broker.port(), "tactilon/status"));
+    QVERIFY(sub.waitForCount(1));
+    QCOMPARE(json(sub.messages().constFirst())["online"], true);
+
+    child.kill();
+    QVERIFY(child.waitForFinished(LongWaitMs));
+    QVERIFY(sub.waitForCount(2));
+    QCOMPARE(sub.messages().constLast().payload, QByteArray(R"({"online":false})"));
+    MqttSubscriber late;
+    QVERIFY(late.subscribe(broker.port(), "tactilon/status"));
+    QVERIFY(late.waitForCount(1));
+    QCOMPARE(late.messages().constFirst().payload, QByteArray(R"({"online":false})"));
+}
+
+// The child of killedPublisherLeavesOffline: publishes until SIGKILL, so its connection dies
+// without a goodbye.
+static int publishUntilKilled(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = QByteArray(argv[2]).toInt();
+    settings.topicPrefix = argv[3];
+    MqttPublisher publisher;
+    QObject::connect(&publisher, &MqttPublisher::connectedChanged, [](bool connected) {
+        if (connected) {
+            std::printf("connected\n");
+            std::fflush(stdout);
+        }
+    });
+    if (!publisher.start(settings))
+        return 1;
+    return app.exec();
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], ChildOption) == 0)
+        return publishUntilKilled(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestPublishBroker test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_publishbroker.moc"
