@@ -31,6 +31,28 @@ QByteArray forceList(const Samples &raw, int n)
     return '[' + values.join(',') + ']';
 }
 
+template <typename T>
+T *field(QWidget &dialog, const char *name)
+{
+    return dialog.findChild<T *>(name);
+}
+
+void press(QWidget &dialog, QDialogButtonBox::StandardButton button)
+{
+    QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(button), Qt::LeftButton);
+}
+
+// What the dialog's fields show, in one line: enabled host port topic user password.
+QString shown(QWidget &d)
+{
+    return QStringList({field<QCheckBox>(d, "chkMqttEnable")->isChecked() ? "1" : "0",
+                        field<QLineEdit>(d, "lineMqttHost")->text(),
+                        QString::number(field<QSpinBox>(d, "spinMqttPort")->value()),
+                        field<QLineEdit>(d, "lineMqttTopic")->text(), field<QLineEdit>(d, "lineMqttUser")->text(),
+                        field<QLineEdit>(d, "lineMqttPassword")->text()})
+        .join(' ');
+}
+
 MqttFrame frame(quint64 seq, qint64 hostMs, int type, uint timeStamp = 0)
 {
     MqttFrame f;
@@ -196,15 +218,15 @@ void TestPublish::dialogRefusesUnusableFields()
     const QString file = m_dir.filePath(QString("refuse-%1.ini").arg(QTest::currentDataTag()));
     MqttDialog dialog(nullptr, file);
     dialog.show();
-    dialog.findChild<QCheckBox *>("chkMqttEnable")->setChecked(true);
-    dialog.findChild<QLineEdit *>("lineMqttHost")->setText(host);
-    dialog.findChild<QLineEdit *>("lineMqttTopic")->setText(topic);
+    field<QCheckBox>(dialog, "chkMqttEnable")->setChecked(true);
+    field<QLineEdit>(dialog, "lineMqttHost")->setText(host);
+    field<QLineEdit>(dialog, "lineMqttTopic")->setText(topic);
 
     ModalDialogHelper dialogs;
-    QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    press(dialog, QDialogButtonBox::Ok);
     QCOMPARE(dialogs.records(), (QList<DialogRecord>{{"warning", "提示", warning}}));
     QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.publishEnabled(), false);
+    QVERIFY(!dialog.publishEnabled());
     QVERIFY(!QFile::exists(file));
 }
 
@@ -214,49 +236,39 @@ void TestPublish::dialogRemembersAllButThePassword()
     {
         MqttDialog dialog(nullptr, file);
         QCOMPARE(dialog.windowTitle(), QString("MQTT 发布"));
-        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttHost")->text(), QString("localhost"));
-        QCOMPARE(dialog.findChild<QSpinBox *>("spinMqttPort")->value(), 1883);
-        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttTopic")->text(), QString("tactilon"));
-        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttPassword")->echoMode(), QLineEdit::Password);
+        QCOMPARE(shown(dialog), QString("0 localhost 1883 tactilon  "));
+        QCOMPARE(field<QLineEdit>(dialog, "lineMqttPassword")->echoMode(), QLineEdit::Password);
 
         dialog.show();
-        dialog.findChild<QCheckBox *>("chkMqttEnable")->setChecked(true);
-        dialog.findChild<QLineEdit *>("lineMqttHost")->setText(" broker.lab ");
-        dialog.findChild<QSpinBox *>("spinMqttPort")->setValue(8883);
-        dialog.findChild<QLineEdit *>("lineMqttTopic")->setText("lab/array1");
-        dialog.findChild<QLineEdit *>("lineMqttUser")->setText("ana");
-        dialog.findChild<QLineEdit *>("lineMqttPassword")->setText("s3cret-pw");
-        QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        field<QCheckBox>(dialog, "chkMqttEnable")->setChecked(true);
+        field<QLineEdit>(dialog, "lineMqttHost")->setText(" broker.lab ");
+        field<QSpinBox>(dialog, "spinMqttPort")->setValue(8883);
+        field<QLineEdit>(dialog, "lineMqttTopic")->setText("lab/array1");
+        field<QLineEdit>(dialog, "lineMqttUser")->setText("ana");
+        field<QLineEdit>(dialog, "lineMqttPassword")->setText("s3cret-pw");
+        press(dialog, QDialogButtonBox::Ok);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(dialog.publishEnabled());
         const MqttSettings s = dialog.settings();
-        QCOMPARE(s.host, QString("broker.lab"));
-        QCOMPARE(s.port, 8883);
-        QCOMPARE(s.topicPrefix, QString("lab/array1"));
-        QCOMPARE(s.user, QString("ana"));
-        QCOMPARE(s.password, QString("s3cret-pw"));
+        QCOMPARE(QStringList({s.host, QString::number(s.port), s.topicPrefix, s.user, s.password}),
+                 QStringList({"broker.lab", "8883", "lab/array1", "ana", "s3cret-pw"}));
 
         // Cancel leaves what was accepted.
         dialog.show();
-        dialog.findChild<QLineEdit *>("lineMqttHost")->setText("elsewhere");
-        dialog.findChild<QCheckBox *>("chkMqttEnable")->setChecked(false);
-        QTest::mouseClick(dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
-        QCOMPARE(dialog.settings().host, QString("broker.lab"));
+        field<QLineEdit>(dialog, "lineMqttHost")->setText("elsewhere");
+        field<QCheckBox>(dialog, "chkMqttEnable")->setChecked(false);
+        press(dialog, QDialogButtonBox::Cancel);
         QVERIFY(dialog.publishEnabled());
-        QCOMPARE(dialog.findChild<QLineEdit *>("lineMqttHost")->text(), QString("broker.lab"));
+        QCOMPARE(dialog.settings().host, QString("broker.lab"));
+        QCOMPARE(shown(dialog), QString("1 broker.lab 8883 lab/array1 ana s3cret-pw"));
     }
 
     QFile ini(file);
     QVERIFY(ini.open(QIODevice::ReadOnly));
     QVERIFY(!ini.readAll().contains("s3cret"));
-
     MqttDialog again(nullptr, file);
     QVERIFY(again.publishEnabled());
-    QCOMPARE(again.findChild<QLineEdit *>("lineMqttHost")->text(), QString("broker.lab"));
-    QCOMPARE(again.findChild<QSpinBox *>("spinMqttPort")->value(), 8883);
-    QCOMPARE(again.findChild<QLineEdit *>("lineMqttTopic")->text(), QString("lab/array1"));
-    QCOMPARE(again.findChild<QLineEdit *>("lineMqttUser")->text(), QString("ana"));
-    QCOMPARE(again.findChild<QLineEdit *>("lineMqttPassword")->text(), QString());
+    QCOMPARE(shown(again), QString("1 broker.lab 8883 lab/array1 ana "));
     Config config(file);
     QCOMPARE(loadMqttSettings(config).settings.topicPrefix, QString("lab/array1"));
 }

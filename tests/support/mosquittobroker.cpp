@@ -151,6 +151,11 @@ void MosquittoBroker::resume()
         ::kill(pid_t(m_process->processId()), SIGCONT);
 }
 
+qint64 MosquittoBroker::processId() const
+{
+    return isRunning() ? m_process->processId() : 0;
+}
+
 bool MosquittoBroker::isRunning() const
 {
     return m_process && m_process->state() == QProcess::Running;

@@ -33,6 +33,7 @@ public:
     void pause();
     void resume();
     bool isRunning() const;
+    qint64 processId() const;
     quint16 port() const { return m_port; }
     QString errorString() const { return m_error; }
 
