@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
-#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -52,7 +51,7 @@ QJsonArray triples(const QList<SimSample> &samples, bool force)
 }
 
 // The simulated card with 16 sensors on a link thread of its own, streaming at 200 Hz into the
-// publisher, and the count of frames the link delivered.
+// publisher.
 class CardStream
 {
 public:
@@ -60,12 +59,6 @@ public:
     {
         link->card().setSensorCount(16);
         link->setOpen(true);
-        QObject::connect(
-            link, qOverload<QList<Axit_t> &, uint>(&SlaveProtocol::AxitReceive), link, [this] { ++delivered; },
-            Qt::DirectConnection);
-        QObject::connect(
-            link, qOverload<QList<Axit_t> &, uint, uint>(&SlaveProtocol::AxitReceive), link,
-            [this] { ++delivered; }, Qt::DirectConnection);
         publisher.attach(link);
         publisher.linkOpened();
         thread.start();
@@ -73,23 +66,17 @@ public:
         QMetaObject::invokeMethod(l, [l] { l->setSampleFre(4, 3000); });
     }
 
-    // Stops the card and returns every frame it sent, once the link has delivered all of them.
+    // Stops the card and returns every frame it sent; the link delivers them all.
     QList<SimStreamRecord> finish()
     {
-        link->withCard([](SimCard &card) { card.setStreaming(false); });
         QList<SimStreamRecord> log;
-        // On time-out the caller's comparison of the counts reports it.
-        (void)QTest::qWaitFor(
-            [&] {
-                link->withCard([&log](SimCard &card) { log = card.streamLog(); });
-                return delivered.load() == log.size();
-            },
-            LongWaitMs);
+        link->withCard([&log](SimCard &card) {
+            card.setStreaming(false);
+            log = card.streamLog();
+        });
         return log;
     }
 
-    // Declared first: the link thread, which counts into it, ends before it goes.
-    std::atomic<qsizetype> delivered{0};
     LinkThread<SimLoopbackLink> thread{3};
     SimLoopbackLink *const link = thread.link;
 };
@@ -135,12 +122,11 @@ void TestPublishBroker::publishesEveryFrameTheCardSent()
     QVERIFY(sub.waitForCount(sub.count(frames) + 300, frames, LongWaitMs));
 
     const QList<SimStreamRecord> sent = stream.finish();
-    QCOMPARE(stream.delivered.load(), sent.size());
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.published(), quint64(sent.size()), LongWaitMs);
     QVERIFY(sub.waitForCount(int(sent.size()), frames, LongWaitMs));
     const qint64 endMs = QDateTime::currentMSecsSinceEpoch();
     const QList<MqttMessage> got = sub.messages(frames);
     QCOMPARE(got.size(), sent.size());
-    QCOMPARE(publisher.published(), quint64(sent.size()));
     QCOMPARE(publisher.dropped(), quint64(0));
 
     QSet<int> types;
@@ -205,8 +191,6 @@ void TestPublishBroker::statusIsRetainedAndStopLeavesOffline()
 
     publisher.setLinkState(MqttLinkState::Lost);
     QTRY_VERIFY_WITH_TIMEOUT(json(last(early))["link"] == "lost", LongWaitMs);
-    publisher.setRecording(false);
-    QTRY_VERIFY_WITH_TIMEOUT(json(last(early))["recording"] == false, LongWaitMs);
     publisher.setExtraCount("outages", 1);
     QTRY_VERIFY_WITH_TIMEOUT(last(early).payload.endsWith(R"("checksum_errors":1,"outages":1})"), LongWaitMs);
 
@@ -254,8 +238,7 @@ void TestPublishBroker::framesCountedThroughAnOutage()
     QVERIFY(sub.waitForCount(sub.count() + 200, {}, LongWaitMs));
 
     const QList<SimStreamRecord> sent = stream.finish();
-    QCOMPARE(stream.delivered.load(), sent.size());
-    QCOMPARE(publisher.published() + publisher.dropped(), quint64(sent.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.published() + publisher.dropped(), quint64(sent.size()), LongWaitMs);
     QVERIFY(publisher.dropped() > 0);
 
     // What arrived is in order, each frame once and as the card sent it.

@@ -207,11 +207,7 @@ QList<MqttMessage> MqttSubscriber::messages(const QByteArray &topic) const
 
 int MqttSubscriber::count(const QByteArray &topic) const
 {
-    QMutexLocker lock(&m_mutex);
-    if (topic.isEmpty())
-        return int(m_messages.size());
-    return int(std::count_if(m_messages.cbegin(), m_messages.cend(),
-                             [&topic](const MqttMessage &m) { return m.topic == topic; }));
+    return int(messages(topic).size());
 }
 
 bool MqttSubscriber::waitForCount(int n, const QByteArray &topic, int timeoutMs) const
