@@ -182,6 +182,7 @@ int main(int argc, char **argv)
     const QSet<QString> publisherThreads = threadIds() - before;
     runFor(1000);
     const int skip = subscriber.count();
+    const quint64 published0 = publisher.published(), dropped0 = publisher.dropped();
     cpu0 = processCpuMs();
     link0 = threadsCpuMs(linkThreads);
     sub0 = threadsCpuMs(subscriberThreads);
@@ -191,7 +192,7 @@ int main(int argc, char **argv)
     const double onCpu = processCpuMs() - cpu0, onLink = threadsCpuMs(linkThreads) - link0,
                  onSub = threadsCpuMs(subscriberThreads) - sub0, onBroker = statCpuMs(brokerStat) - brk0,
                  onPub = threadsCpuMs(publisherThreads) - pub0;
-    const quint64 published = publisher.published(), dropped = publisher.dropped();
+    const quint64 published = publisher.published() - published0, dropped = publisher.dropped() - dropped0;
     publisher.stop();
     thread.link->withCard([](SimCard &card) { card.setStreaming(false); });
     runFor(500);
@@ -216,7 +217,8 @@ int main(int argc, char **argv)
                 "decode (us clock) to arrival median %.3f ms, p99 %.3f ms\n",
                 fromDecode.size(), percentile(fromHostMs, 0.5), percentile(fromHostMs, 0.99),
                 percentile(fromDecode, 0.5), percentile(fromDecode, 0.99));
-    std::printf("published %llu, dropped %llu\n", (unsigned long long)published, (unsigned long long)dropped);
+    std::printf("while measured: published %llu, dropped %llu\n", (unsigned long long)published,
+                (unsigned long long)dropped);
     std::printf("CPU, %% of one core, %d s each: process without the subscriber: off %.2f, on %.2f, "
                 "added %.2f\n",
                 seconds, 100.0 * (offCpu - offSub) / perSecond, 100.0 * (onCpu - onSub) / perSecond,

@@ -292,6 +292,7 @@ void MqttPublisher::Core::frame(const QList<Axit_t> &samples, uint num, int fram
 MqttPublisher::MqttPublisher(QObject *parent)
     : QObject(parent)
     , m_core(std::make_shared<Core>())
+    , m_statusTimer(this)
 {
     m_core->owner = this;
     connect(&m_statusTimer, &QTimer::timeout, this, &MqttPublisher::tick);
