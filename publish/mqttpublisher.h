@@ -30,7 +30,7 @@ struct MqttSettings
 // Publishes the live stream to an MQTT broker: every frame on <prefix>/frames (QoS 0), the
 // retained status on <prefix>/status (QoS 1) on every change and once a second, and a retained
 // {"online":false} there when it stops or its connection dies. libmosquitto's thread and one of
-// this object's own do all network work; no call here waits on the network or on DNS.
+// this object's own do all network work and name lookups; only stop() waits, StopWaitMs at most.
 //
 // The object and its setters belong to the thread it lives on (connectedChanged is delivered
 // there). publishFrame(), published() and dropped() may be used from any thread.
