@@ -10,6 +10,8 @@
 #include <mosquitto.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -101,14 +103,20 @@ bool MosquittoBroker::startOnce()
         m_error = "cannot write " + config;
         return false;
     }
+    // Started as root, mosquitto would change to its own user, and that change clears the
+    // parent-death signal below; as the same user it stays.
+    const passwd *user = ::getpwuid(::geteuid());
     file.write(QString("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                       "log_dest stderr\nlog_type error\nlog_type warning\n")
+                       "log_dest stderr\nlog_type error\nlog_type warning\nuser %2\n")
                    .arg(m_port)
+                   .arg(user ? QString::fromLocal8Bit(user->pw_name) : QString("root"))
                    .toUtf8());
     file.close();
 
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    // A test that crashes must not leave its broker running.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_process->start(Binary, {"-c", config});
     if (!m_process->waitForStarted(5000)) {
         m_error = QString("%1 did not start: %2").arg(Binary, m_process->errorString());
