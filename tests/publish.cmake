@@ -1,0 +1,13 @@
+# tactilon_testmqtt: Debian's broker on a loopback port and a subscriber that keeps what it gets,
+# for any test that publishes (the tool's and tactilon-record's too).
+if(TARGET tactilon_publish AND NOT TARGET tactilon_testmqtt)
+  add_library(tactilon_testmqtt STATIC support/mosquittobroker.h support/mosquittobroker.cpp)
+  target_include_directories(tactilon_testmqtt PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
+  target_link_libraries(tactilon_testmqtt PUBLIC Qt6::Core Qt6::Test PkgConfig::MOSQUITTO)
+endif()
+
+if(TARGET tactilon_publishdialog)
+  tactilon_test(tst_publish SOURCES publish/tst_publish.cpp LIBS tactilon_publishdialog tactilon_config)
+  tactilon_test(tst_publishbroker SOURCES publish/tst_publishbroker.cpp
+    LIBS tactilon_publish tactilon_testmqtt tactilon_sim TIMEOUT 300)
+endif()
