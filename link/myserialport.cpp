@@ -61,8 +61,10 @@ bool MySerialport::open(const QString &portName, int baudRate)
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     const bool ok = m_port->open(QIODevice::ReadWrite);
     // Bytes the line held from before the port was opened are stale; start clean.
-    if (ok)
+    if (ok) {
         m_port->clear();
+        resetHealth();
+    }
     m_lossReported = false;
     setPortOpen(ok);
     return ok;

@@ -59,6 +59,7 @@ int SlaveCodec::rx_data_input(const uint8_t *data, uint16_t len)
     // A pass leaves at most one incomplete frame (257 bytes) at the buffer's start, so a 64 KiB
     // chunk always fits; the guard only keeps the buffer bound if that ever stops being true.
     if (m_fill + len > size_t(RxBufferSize)) {
+        countDiscarded(m_fill - m_head);
         m_head = 0;
         m_fill = 0;
     }
@@ -87,22 +88,26 @@ void SlaveCodec::rx_frame_parse()
     while (s < m_fill) {
         const void *found = std::memchr(buf + s, 0xA5, m_fill - s);
         if (!found) {
+            countDiscarded(m_fill - m_head);
             m_head = m_fill; // no header anywhere: all garbage
             break;
         }
         const size_t h = size_t(static_cast<const uint8_t *>(found) - buf);
         if (h == m_fill - 1) {
             // Everything before a trailing header is garbage that no later byte can revive.
+            countDiscarded(h - m_head);
             m_pending = 1;
             m_head = h;
             break;
         }
         const size_t l = buf[h + 1];
         if (l < 2) {
+            refused();
             s = h + 1;
             continue;
         }
         if (m_fill - h < l + 2) {
+            countDiscarded(h - m_head);
             m_pending = static_cast<uint16_t>(m_fill - h);
             m_head = h;
             break;
@@ -111,10 +116,13 @@ void SlaveCodec::rx_frame_parse()
         for (size_t i = h; i <= h + l; ++i)
             sum = static_cast<uint8_t>(sum + buf[i]);
         if (sum != buf[h + l + 1]) {
+            refused();
             s = h + 1;
             continue;
         }
         std::memcpy(frame, buf + h + 2, l - 1);
+        countDiscarded(h - m_head);
+        m_resyncing = false;
         m_head = h + l + 2;
         decodeSlaveBase(frame, static_cast<uint16_t>(l - 1));
         // A nested pass may have consumed more, or moved the rest to the buffer's start.
@@ -128,8 +136,20 @@ void SlaveCodec::rx_frame_parse()
     m_fill = rest;
 }
 
+// The first refusal since the last good frame: false headers among the same lost bytes are not
+// frames of their own.
+void SlaveCodec::refused()
+{
+    if (!m_resyncing)
+        countDropped();
+    m_resyncing = true;
+}
+
 void SlaveCodec::rx_timerout_callback()
 {
+    if (m_pending > 1)
+        refused(); // a frame whose rest never came
+    countDiscarded(m_fill - m_head);
     m_head = 0;
     m_fill = 0;
     m_pending = 0;

@@ -34,11 +34,15 @@ public slots:
     void rx_timerout_callback();
 
 private:
+    void refused();
+
     std::unique_ptr<uint8_t[]> m_rxBuf;
     // Unconsumed bytes are m_rxBuf[m_head, m_fill). A frame leaves them before it is delivered,
     // so a handler that spins an event loop, and with it a nested parse, never sees it again.
     size_t m_head = 0;
     size_t m_fill = 0;
     uint16_t m_pending = 0;
+    // A frame was refused and no good one has come since: the bytes in between are one loss.
+    bool m_resyncing = false;
     QTimer *m_rxTimer = nullptr;
 };

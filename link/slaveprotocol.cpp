@@ -76,10 +76,53 @@ int SlaveProtocol::requestReply(uint8_t cmd, const uint8_t *payload, int len, in
     return m_replyStatus[cmd] == ReplyPending ? -1 : m_replyStatus[cmd];
 }
 
+LinkHealth SlaveProtocol::health() const
+{
+    LinkHealth h;
+    h.framesDecoded = m_framesDecoded.load(std::memory_order_relaxed);
+    h.framesDropped = m_framesDropped.load(std::memory_order_relaxed);
+    h.bytesDiscarded = m_bytesDiscarded.load(std::memory_order_relaxed);
+    h.gaps = m_gaps.load(std::memory_order_relaxed);
+    h.missingMs = m_missingMs.load(std::memory_order_relaxed);
+    return h;
+}
+
+void SlaveProtocol::resetHealth()
+{
+    m_framesDecoded = 0;
+    m_framesDropped = 0;
+    m_bytesDiscarded = 0;
+    m_gaps = 0;
+    m_missingMs = 0;
+    m_haveStamp = false;
+}
+
+// A step of more than one and a half intervals at the card's frequency left frames out.
+void SlaveProtocol::countStamp(uint32_t timeStamp)
+{
+    static const int intervalMs[] = {100, 50, 20, 10, 5}; // 10, 20, 50, 100 and 200 Hz
+    constexpr uint32_t MsPerDay = 86400000u;
+    const int index = m_freIndex.load(std::memory_order_relaxed);
+    if (m_haveStamp && index >= 0 && index < 5) {
+        uint32_t step = timeStamp - m_lastStamp;
+        // The card's time of day wraps at midnight; a small step back is a clock set again.
+        if (timeStamp < m_lastStamp)
+            step = m_lastStamp - timeStamp > MsPerDay / 2 ? timeStamp + MsPerDay - m_lastStamp : 0;
+        const uint32_t interval = uint32_t(intervalMs[index]);
+        if (step * 2 > interval * 3) {
+            m_gaps.fetch_add(1, std::memory_order_relaxed);
+            m_missingMs.fetch_add(step - interval, std::memory_order_relaxed);
+        }
+    }
+    m_lastStamp = timeStamp;
+    m_haveStamp = true;
+}
+
 void SlaveProtocol::decodeSlaveBase(const uint8_t *data, uint16_t n)
 {
     if (n == 0)
         return;
+    m_framesDecoded.fetch_add(1, std::memory_order_relaxed);
     const uint8_t c = data[0];
     const uint8_t *p = data + 1;
     const int len = n - 1;
@@ -107,6 +150,7 @@ void SlaveProtocol::decodeSlaveBase(const uint8_t *data, uint16_t n)
         if (count > MaxSensors)
             return;
         const uint32_t timeStamp = readU32(p);
+        countStamp(timeStamp);
         decodeSamples(p + 4, count);
         m_axitNum.store(count);
         emit AxitReceive(m_samples, uint(count), uint(timeStamp));

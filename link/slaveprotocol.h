@@ -8,6 +8,17 @@
 #include <atomic>
 #include <functional>
 
+// What the line delivered and lost since the link was opened. Counted on the link thread, read
+// from any thread.
+struct LinkHealth
+{
+    quint64 framesDecoded = 0;  // whole frames with a good checksum
+    quint64 framesDropped = 0;  // frames refused for a bad checksum or length
+    quint64 bytesDiscarded = 0; // bytes thrown away while looking for the next frame
+    quint64 gaps = 0;           // time-stamped frames more than 1.5 intervals after the one before
+    quint64 missingMs = 0;      // the time those gaps left without frames
+};
+
 // Command and reply layer of the device link. Lives on the link thread; the GUI thread
 // reaches it through queued (or blocking-queued) calls and reads the atomic getters directly.
 class SlaveProtocol : public QObject
@@ -30,6 +41,10 @@ public:
     // Read only after an acquisition has ended or in the slot of slaveCheckRec.
     const CheckData_t *checkData() const { return m_checkData.data(); }
     uint32_t demarcateRemain() const { return m_demarcateRemain.load(); }
+
+    LinkHealth health() const;
+    // Counting starts again (a link that has just opened).
+    void resetHealth();
 
     // While set, a request waiting for its reply gives up at the next 10 ms slice with -1, and new
     // requests give up after sending once: a program told to stop must not sit out three seconds.
@@ -80,6 +95,13 @@ protected:
     void decodeSlaveBase(const uint8_t *data, uint16_t n);
 
     void setPortOpen(bool open) { m_portOpen.store(open); }
+    // The codec's part of the counting.
+    void countDropped() { m_framesDropped.fetch_add(1, std::memory_order_relaxed); }
+    void countDiscarded(size_t bytes)
+    {
+        if (bytes)
+            m_bytesDiscarded.fetch_add(bytes, std::memory_order_relaxed);
+    }
     void resetFreIndex() { m_freIndex.store(-1); }
 
     // Reply time-out of the commands whose time-out is fixed; tests shorten it.
@@ -87,6 +109,7 @@ protected:
 
 private:
     void decodeSamples(const uint8_t *p, int count);
+    void countStamp(uint32_t timeStamp);
     void accumulate();
     void decodeCheckData(const uint8_t *p, int len);
     void decodeDemarcateInfo(const uint8_t *p, int len);
@@ -100,6 +123,13 @@ private:
     std::atomic<int> m_axitNum{0};
     std::atomic<bool> m_portOpen{false};
     std::atomic<bool> m_requestsCancelled{false};
+    std::atomic<quint64> m_framesDecoded{0};
+    std::atomic<quint64> m_framesDropped{0};
+    std::atomic<quint64> m_bytesDiscarded{0};
+    std::atomic<quint64> m_gaps{0};
+    std::atomic<quint64> m_missingMs{0};
+    uint32_t m_lastStamp = 0;
+    bool m_haveStamp = false;
     // One status per command code, so a late reply to another command cannot end this wait.
     std::array<int, 256> m_replyStatus;
     QList<Axit_t> m_samples;

@@ -455,7 +455,11 @@ void SimCard::emitSample(qint64 atMs)
         putI16(payload, s.z);
         rec.samples.append(s);
     }
-    rec.corrupted = emitBytes(frame(quint8(m_dataType), payload));
+    QByteArray f = frame(quint8(m_dataType), payload);
+    const bool wrongSum = m_corruptEvery > 0 && ++m_samplesSent % m_corruptEvery == 0;
+    if (wrongSum)
+        f.back() = char(~quint8(f.back()));
+    rec.corrupted = emitBytes(f) || wrongSum;
     if (m_logEnabled)
         m_log.append(std::move(rec));
 }

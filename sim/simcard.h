@@ -117,6 +117,8 @@ public:
     // follows the seed, so a run is repeatable and the rest matches a clean run.
     void setCorruption(double fraction) { m_corruption = qBound(0.0, fraction, 1.0); }
     double corruption() const { return m_corruption; }
+    // Every n-th sample frame goes out with a wrong checksum (0: none): a known set of lost frames.
+    void setCorruptEveryNth(int n) { m_corruptEvery = qMax(0, n); }
 
     // Response of a press in source counts; demarcated values are this times DemarcatedPerRaw.
     static constexpr double DemarcatedPerRaw = 0.8;
@@ -174,6 +176,8 @@ private:
     QSet<quint8> m_refused;
     int m_replyDelayMs = 0;
     double m_corruption = 0;
+    int m_corruptEvery = 0;
+    qint64 m_samplesSent = 0;
 
     SimRandom m_pressRandom;
     SimRandom m_noiseRandom;

@@ -133,24 +133,34 @@ void TestSlaveCodec::dropsGarbageAndFalseHeaders_data()
     badSum[badSum.size() - 1] = char(badSum.back() + 1);
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<int>("frames");
-    QTest::newRow("garbage between frames") << hex("0102") + a + hex("55AA00") + b + hex("77") << 2;
-    QTest::newRow("length 0 and 1 headers") << hex("A500A501") + a << 1;
-    QTest::newRow("wrong checksum then good frame") << badSum + b << 1;
+    // What the link counts: frames refused (one per run of lost bytes), bytes thrown away.
+    QTest::addColumn<int>("dropped");
+    QTest::addColumn<int>("discarded");
+    QTest::newRow("garbage between frames") << hex("0102") + a + hex("55AA00") + b + hex("77") << 2 << 0 << 6;
+    QTest::newRow("length 0 and 1 headers") << hex("A500A501") + a << 1 << 1 << 4;
+    QTest::newRow("wrong checksum then good frame") << badSum + b << 1 << 1 << int(badSum.size());
+    QTest::newRow("two bad frames apart") << badSum + a + badSum + b << 2 << 2 << int(2 * badSum.size());
     // A false header whose length swallows a real frame: the frame is found by re-searching.
-    QTest::newRow("real frame inside rejected bytes") << hex("A50C") + a + hex("00000000") << 1;
-    QTest::newRow("no header at all") << hex("0011223344") << 0;
+    QTest::newRow("real frame inside rejected bytes") << hex("A50C") + a + hex("00000000") << 1 << 1 << 6;
+    QTest::newRow("no header at all") << hex("0011223344") << 0 << 0 << 5;
 }
 
 void TestSlaveCodec::dropsGarbageAndFalseHeaders()
 {
     QFETCH(QByteArray, stream);
     QFETCH(int, frames);
+    QFETCH(int, dropped);
+    QFETCH(int, discarded);
     FakeLink link;
     QSignalSpy spy(&link, SIGNAL(AxitReceive(QList<Axit_t>&, uint)));
     link.feed(stream);
     QCOMPARE(spy.count(), frames);
     QCOMPARE(link.rxPending(), uint16_t(0));
     QCOMPARE(link.rxBuffered(), size_t(0));
+    const LinkHealth health = link.health();
+    QCOMPARE(health.framesDecoded, quint64(frames));
+    QCOMPARE(health.framesDropped, quint64(dropped));
+    QCOMPARE(health.bytesDiscarded, quint64(discarded));
 }
 
 void TestSlaveCodec::keepsTrailingHeaderPending()
@@ -237,6 +247,15 @@ void TestSlaveCodec::decodesTimeStamp()
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.last().at(0).value<QList<Axit_t>>().size(), 1);
     QCOMPARE(spy.last().at(1).toUInt(), 1u);
+
+    // At 200 Hz a stamp more than 7.5 ms after the last one means frames went missing; midnight
+    // and a clock set back are no gap.
+    FakeLink counting;
+    counting.feed(cardFrame(0x84, hex("04")));
+    for (uint stamp : {1000u, 1005u, 1012u, 1030u, 1035u, 86399995u, 0u, 5u, 40u, 30u, 35u})
+        counting.feed(cardFrame(0x02, be32(stamp)));
+    QCOMPARE(counting.health().gaps, 3u);                 // 1012 to 1030, 1035 to the evening, 5 to 40
+    QCOMPARE(counting.health().missingMs, quint64(13 + (86399995 - 1035 - 5) + 30));
 }
 
 void TestSlaveCodec::matchesReferenceParserOnRandomStreams()

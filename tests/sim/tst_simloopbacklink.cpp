@@ -1,5 +1,6 @@
 #include "simloopbacklink.h"
 #include "linkthread.h"
+#include "fakelink.h"
 
 #include <QTest>
 #include <QThread>
@@ -11,6 +12,7 @@ class TestSimLoopbackLink : public QObject
 private slots:
     void streamsAndAnswersOnItsThread();
     void manualClockStepsTheStream();
+    void linkCountsWhatTheCardCorrupted();
 };
 
 void TestSimLoopbackLink::streamsAndAnswersOnItsThread()
@@ -56,6 +58,35 @@ void TestSimLoopbackLink::manualClockStepsTheStream()
     QTest::qWait(50); // the real-time ticks must not move the card's clock
     link.step(2000);
     QCOMPARE(frames, 100);
+}
+
+void TestSimLoopbackLink::linkCountsWhatTheCardCorrupted()
+{
+    SimLoopbackLink link(11);
+    link.setManualClock(true);
+    link.setOpen(true);
+    link.card().setSensorCount(16);
+    link.card().setCorruptEveryNth(37);
+    link.readCurrentSampleFre(300); // the link learns the card's 50 Hz
+    link.card().receive(cardFrame(0x8D, be32(1000)), link.nowMs()); // time-stamped from here
+    link.card().takeOutput();
+    link.card().clearStreamLog();
+    link.resetHealth();
+    link.step(60000);
+
+    qint64 corrupted = 0, bytes = 0;
+    for (const SimStreamRecord &r : link.card().streamLog())
+        if (r.corrupted) {
+            ++corrupted;
+            bytes += 4 + 4 + 6 * r.samples.size(); // header, length, code and checksum; stamp; samples
+        }
+    const LinkHealth health = link.health();
+    QVERIFY(corrupted >= 75);
+    QCOMPARE(qint64(health.framesDropped), corrupted);
+    QCOMPARE(qint64(health.bytesDiscarded), bytes);
+    QCOMPARE(qint64(health.gaps), corrupted);
+    QCOMPARE(qint64(health.missingMs), corrupted * 20);
+    QCOMPARE(qint64(health.framesDecoded), link.card().streamLog().size() - corrupted);
 }
 
 QTEST_GUILESS_MAIN(TestSimLoopbackLink)

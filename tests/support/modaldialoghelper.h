@@ -13,6 +13,12 @@
 // What the user would have read in one modal dialog.
 struct DialogRecord
 {
+    DialogRecord() = default;
+    DialogRecord(QString kind, QString title, QString text, QString detail = {})
+        : kind(std::move(kind)), title(std::move(title)), text(std::move(text)), detail(std::move(detail))
+    {
+    }
+
     QString kind;  // "information", "warning", "critical", "question", "progress", or the class name
     QString title;
     QString text;  // message text, or the label of a progress dialog
