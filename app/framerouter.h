@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 
+class AnalysisWindow;
 class CurveGraphic;
 class ReplayWindow;
 class SlaveProtocol;
@@ -20,6 +21,7 @@ public:
 
     void setLink(SlaveProtocol *link);
     void setReplay(ReplayWindow *replay);
+    void setAnalysis(AnalysisWindow *analysis);
 
     void setSensorCount(int count);
     void setDataMode(int mode);
@@ -33,6 +35,9 @@ private:
     void applyLive();
 
     QPointer<CurveGraphic> m_graph;
+    QPointer<AnalysisWindow> m_analysis;
+    QPointer<SlaveProtocol> m_link;
+    QPointer<ReplayWindow> m_replay;
     int m_sensorCount = 0;
     int m_dataMode = 0;
     bool m_linkOpen = false;

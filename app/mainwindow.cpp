@@ -1,10 +1,14 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "analysiswindow.h"
 #include "calibration.h"
+#include "config.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
 #include "framerouter.h"
+#include "mqttdialog.h"
+#include "mqttpublisher.h"
 #include "myserialport.h"
 #include "recordjournal.h"
 #include "recordwindow.h"
@@ -14,6 +18,8 @@
 #include <QDebug>
 #include <QApplication>
 #include <QFileInfo>
+#include <QLabel>
+#include <QStatusBar>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QScreen>
@@ -27,6 +33,13 @@ const QStringList MainWindow::sampleFreTable{"10", "20", "50", "100", "200"};
 const QStringList MainWindow::infoTypeTable{"标定数据", "源数据"};
 
 static const char versionText[] = "1.7.01";
+
+namespace {
+
+const QString MainGroup = QStringLiteral("Mainconfig");
+const QString AutoReconnectKey = QStringLiteral("autoReconnect");
+
+} // namespace
 
 QStringList availablePortNames()
 {
@@ -55,6 +68,7 @@ MainWindow::MainWindow(QWidget *parent)
     recordWindow = new RecordWindow;
     recordWindow->setJournalFolder(defaultJournalFolder());
     replayWindow = new ReplayWindow;
+    analysisWindow = new AnalysisWindow;
     router = new FrameRouter(curveGraphic, this);
 
     link = new MySerialport;
@@ -63,6 +77,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     router->setLink(link);
     router->setReplay(replayWindow);
+    router->setAnalysis(analysisWindow);
 
     connect(link, &MySerialport::portLost, this, &MainWindow::serialPortLostHandle);
     connect(link, &SlaveProtocol::sampleFreResult, this, &MainWindow::SampleFreResult);
@@ -78,6 +93,31 @@ MainWindow::MainWindow(QWidget *parent)
     demarcate->setLink(link);
     calibration->setLink(link);
     recordWindow->setLink(link);
+
+    mainConfig = std::make_unique<Config>("Mainconfig.ini");
+    const QVariant autoReconnect = mainConfig->value(MainGroup, AutoReconnectKey);
+    ui->actAutoReconnect->setChecked(!autoReconnect.isValid() || autoReconnect.toBool());
+    portWatcher = new PortWatcher(this);
+    connect(portWatcher, &PortWatcher::portBack, this, &MainWindow::portBack);
+    labLinkHealth = new QLabel(this);
+    labLinkHealth->setObjectName("labLinkHealth");
+    statusBar()->addPermanentWidget(labLinkHealth);
+    healthTimer = new QTimer(this);
+    connect(healthTimer, &QTimer::timeout, this, &MainWindow::showLinkHealth);
+
+    // The live stream for other programs: started now if it was on when the tool last closed.
+    mqtt = new MqttPublisher(this);
+    mqtt->attach(link);
+    mqttDialog = new MqttDialog(this);
+    labMqtt = new QLabel(this);
+    labMqtt->setObjectName("labMqtt");
+    statusBar()->addPermanentWidget(labMqtt);
+    connect(mqtt, &MqttPublisher::connectedChanged, this, &MainWindow::showMqttState);
+    if (mqttDialog->publishEnabled())
+        mqtt->start(mqttDialog->settings());
+    showMqttState();
+    connect(recordWindow->session(), &RecordingSession::started, mqtt, [this] { mqtt->setRecording(true); });
+    connect(recordWindow->session(), &RecordingSession::stopped, mqtt, [this] { mqtt->setRecording(false); });
 
     scanTimer = new QTimer;
     infoTypeTimer = new QTimer;
@@ -135,6 +175,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // Whatever the answer was, the user chose to close: the journal has done its work.
     if (recordWindow)
         recordWindow->discardJournal();
+    if (mqtt)
+        mqtt->stop(); // the retained status says the station went offline
     shutdown();
     event->accept();
 }
@@ -180,6 +222,10 @@ void MainWindow::shutdown()
         linkThread = nullptr;
         link = nullptr;
     }
+    if (portWatcher)
+        portWatcher->stop();
+    if (healthTimer)
+        healthTimer->stop();
     delete scanTimer;
     scanTimer = nullptr;
     delete infoTypeTimer;
@@ -197,6 +243,8 @@ void MainWindow::shutdown()
     calibration = nullptr;
     delete recordWindow;
     recordWindow = nullptr;
+    delete analysisWindow;
+    analysisWindow = nullptr;
 }
 
 void MainWindow::scanPorts()
@@ -215,6 +263,11 @@ void MainWindow::scanPorts()
 void MainWindow::on_btnSerialOpen_clicked()
 {
     qDebug().noquote().nospace() << "com band indedx : " << bandIndex;
+    // 关闭 while the lost port is awaited: the user gives up on it.
+    if (waitingForPort) {
+        stopWaitingForPort();
+        return;
+    }
     if (ui->SerialPortSelect->count() == 0) {
         QMessageBox::critical(this, "错误信息", "没有检测到串口");
         return;
@@ -223,25 +276,60 @@ void MainWindow::on_btnSerialOpen_clicked()
     if (replayWindow && link && !link->isPortOpen())
         replayWindow->close();
     const int row = qBound(0, portIndex, ui->SerialPortSelect->count() - 1);
-    emit serialOpen(ui->SerialPortSelect->itemText(row), baudRates.value(bandIndex, baudRates.first()));
+    const QString port = ui->SerialPortSelect->itemText(row);
+    const int baud = baudRates.value(bandIndex, baudRates.first());
+    if (link && !link->isPortOpen()) {
+        openedPort = port;
+        openedBaud = baud;
+        openedIdentity = identifyPort(port);
+        outages = 0;
+        healthBefore = LinkHealth();
+        reconnecting = false;
+        mqtt->setPort(port);
+        mqtt->linkOpened();
+    }
+    emit serialOpen(port, baud);
 }
 
 void MainWindow::portOpenFailed()
 {
     if (!linkThread)
         return; // a result queued before shutdown
+    if (reconnecting) {
+        // Back, but not ready to be opened yet (a device settling): keep watching.
+        reconnecting = false;
+        waitingForPort = true;
+        portWatcher->watch(openedIdentity);
+        WidgetViewFlush();
+        return;
+    }
     QMessageBox::critical(this, "错误信息", "串口打开失败");
 }
 
 void MainWindow::WidgetViewFlush()
 {
     const bool open = link && link->isPortOpen();
-    ui->btnSerialOpen->setText(open ? "关闭" : "打开");
+    // While the lost port is awaited the panel stays as if open: 关闭 then stops the waiting.
+    const bool inUse = open || waitingForPort;
+    ui->btnSerialOpen->setText(inUse ? "关闭" : "打开");
     ui->SampleFreSelect->setEnabled(open);
-    ui->BandSelect->setEnabled(!open);
-    ui->SerialPortSelect->setEnabled(!open);
+    ui->BandSelect->setEnabled(!inUse);
+    ui->SerialPortSelect->setEnabled(!inUse);
     if (router)
         router->setLinkOpen(open);
+    if (mqtt)
+        mqtt->setLinkState(open ? MqttLinkState::Open : waitingForPort ? MqttLinkState::Lost : MqttLinkState::Closed);
+    if (healthTimer && open && !healthTimer->isActive()) {
+        lastDecoded = link->health().framesDecoded;
+        healthClock.start();
+        healthTimer->start(1000);
+    } else if (healthTimer && !open) {
+        healthTimer->stop();
+        labLinkHealth->clear();
+    }
+    // The card is back: a recording that ran goes on once its clock is set again.
+    if (open && reconnecting && recordWindow)
+        recordWindow->session()->linkBack();
 }
 
 void MainWindow::serialPortLostHandle()
@@ -249,9 +337,108 @@ void MainWindow::serialPortLostHandle()
     if (!linkThread)
         return; // a result queued before shutdown
     emit serialClose();
+    if (!ui->actAutoReconnect->isChecked()) {
+        WidgetViewFlush();
+        router->setLinkOpen(false);
+        QMessageBox::critical(this, "错误信息", "串口丢失");
+        return;
+    }
+    // No box that waits for a person: the tool watches for the card and carries on by itself.
+    const LinkHealth h = link->health();
+    healthBefore.framesDecoded += h.framesDecoded;
+    healthBefore.framesDropped += h.framesDropped;
+    healthBefore.bytesDiscarded += h.bytesDiscarded;
+    healthBefore.gaps += h.gaps;
+    healthBefore.missingMs += h.missingMs;
+    if (!reconnecting) {
+        wantedFreIndex = sampleFreIndex;
+        wantedInfoType = infoType;
+    }
+    reconnecting = false;
+    waitingForPort = true;
+    ++outages;
+    recordWindow->session()->linkLost();
     WidgetViewFlush();
     router->setLinkOpen(false);
-    QMessageBox::critical(this, "错误信息", "串口丢失");
+    statusBar()->showMessage("串口丢失，等待重连…");
+    portWatcher->watch(openedIdentity);
+}
+
+void MainWindow::stopWaitingForPort()
+{
+    portWatcher->stop();
+    waitingForPort = false;
+    reconnecting = false;
+    statusBar()->clearMessage();
+    WidgetViewFlush();
+}
+
+void MainWindow::portBack(const QString &path)
+{
+    if (!waitingForPort || !link)
+        return;
+    waitingForPort = false;
+    reconnecting = true;
+    emit serialOpen(path, openedBaud);
+}
+
+// The usual open sequence has run: the card's frequency and data type are the user's again.
+void MainWindow::reconnected()
+{
+    reconnecting = false;
+    statusBar()->showMessage(QString("已重连（断线 %1 次）").arg(outages));
+}
+
+void MainWindow::showLinkHealth()
+{
+    if (!link || !link->isPortOpen())
+        return;
+    const LinkHealth h = link->health();
+    const double seconds = std::max<qint64>(1, healthClock.restart()) / 1000.0;
+    const double rate = (h.framesDecoded - lastDecoded) / seconds;
+    lastDecoded = h.framesDecoded;
+    const quint64 dropped = healthBefore.framesDropped + h.framesDropped;
+    const quint64 discarded = healthBefore.bytesDiscarded + h.bytesDiscarded;
+    labLinkHealth->setText(QString("接收 %1 帧/秒 · 校验错误 %2 · 丢弃 %3 字节 · 断线 %4 次")
+                               .arg(qRound(rate))
+                               .arg(dropped)
+                               .arg(discarded)
+                               .arg(outages));
+    mqtt->setExtraCounts({{"frames", qint64(healthBefore.framesDecoded + h.framesDecoded)},
+                          {"checksum_errors", qint64(dropped)},
+                          {"discarded_bytes", qint64(discarded)},
+                          {"gaps", qint64(healthBefore.gaps + h.gaps)},
+                          {"outages", outages}});
+}
+
+void MainWindow::on_actAutoReconnect_toggled(bool checked)
+{
+    if (mainConfig)
+        mainConfig->setValue(MainGroup, AutoReconnectKey, checked);
+    if (!checked && waitingForPort)
+        stopWaitingForPort();
+}
+
+void MainWindow::on_actMqtt_triggered()
+{
+    if (mqttDialog->exec() != QDialog::Accepted)
+        return;
+    mqtt->stop();
+    if (mqttDialog->publishEnabled())
+        mqtt->start(mqttDialog->settings());
+    showMqttState();
+}
+
+void MainWindow::showMqttState()
+{
+    labMqtt->setVisible(mqtt->isStarted());
+    labMqtt->setText(mqtt->isConnected() ? "MQTT 已连接" : "MQTT 未连接");
+}
+
+void MainWindow::on_actAnalysis_triggered()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    showToolWindow(analysisWindow, (screen.width() - analysisWindow->width()) / 2, screen.height() / 3, "压力分析");
 }
 
 void MainWindow::on_SerialPortSelect_currentIndexChanged(int index)
@@ -276,6 +463,21 @@ void MainWindow::SampleFreResult(int option, int res, int param)
 {
     if (!linkThread)
         return; // a result queued before shutdown
+    if (option == 0 && reconnecting) {
+        // The card that came back may have its defaults: the user's frequency again, quietly.
+        if (res >= 0 && wantedFreIndex >= 0 && param != wantedFreIndex) {
+            applyingFrequency = true;
+            emit setSampleFre(uint(wantedFreIndex), 3000);
+        }
+        infoTypeTimer->start(500);
+        return;
+    }
+    if (option == 1 && applyingFrequency) {
+        applyingFrequency = false;
+        if (res != 0)
+            statusBar()->showMessage("重连后采样频率设置失败");
+        return;
+    }
     if (option == 0) {
         // An index the table does not have is as useless as no answer.
         if (res < 0 || param < 0 || param >= sampleFreTable.size()) {
@@ -298,6 +500,17 @@ void MainWindow::SampleFreResult(int option, int res, int param)
 void MainWindow::readInfoType()
 {
     infoTypeTimer->stop();
+    if (reconnecting) {
+        // A recording sets the card's type by its clock sync; otherwise the user's type again.
+        const int cardType = link ? (link->recvInfoType() == 2 ? 0 : link->recvInfoType()) : 0;
+        if (recordWindow->recordingState() == 0 && cardType != wantedInfoType) {
+            applyingInfoType = true;
+            QMetaObject::invokeMethod(link, "setInfoType", Qt::AutoConnection, Q_ARG(uchar, uchar(wantedInfoType)),
+                                      Q_ARG(int, 1));
+        }
+        reconnected();
+        return;
+    }
     infoType = link ? link->recvInfoType() : 0;
     qDebug().noquote().nospace() << "infotype=" << infoType;
     if (infoType == 2)
@@ -320,6 +533,12 @@ void MainWindow::InfoTypeSetResult(int res, int id)
         return; // a result queued before shutdown
     if (id != 1)
         return;
+    if (applyingInfoType) {
+        applyingInfoType = false;
+        if (res != 0)
+            statusBar()->showMessage("重连后数据类型设置失败");
+        return;
+    }
     if (res == 0) {
         QMessageBox::information(this, "提示", "数据类型设置成功");
         router->setDataMode(infoType);

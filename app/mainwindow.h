@@ -1,9 +1,19 @@
 #pragma once
 
+#include "portwatcher.h"
+#include "slaveprotocol.h"
+
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStringList>
+#include <memory>
 
+class AnalysisWindow;
 class Calibration;
+class Config;
+class MqttDialog;
+class MqttPublisher;
+class QLabel;
 class CurveGraphic;
 class Demarcate;
 class FrameRouter;
@@ -35,6 +45,11 @@ public:
     Calibration *calibrationWindow() const { return calibration; }
     RecordWindow *recordingWindow() const { return recordWindow; }
     ReplayWindow *replayingWindow() const { return replayWindow; }
+    AnalysisWindow *analysisingWindow() const { return analysisWindow; }
+    MqttPublisher *publisher() const { return mqtt; }
+    // The lost port is being watched for, to be opened again by itself.
+    bool isWaitingForPort() const { return waitingForPort; }
+    int outageCount() const { return outages; }
     FrameRouter *frameRouter() const { return router; }
 
     // Asks once per start whether to load the journal of an interrupted recording, if any.
@@ -69,6 +84,11 @@ private slots:
     void on_btnCalibration_clicked();
     void on_pushRecord_clicked();
     void on_actReplay_triggered();
+    void on_actAutoReconnect_toggled(bool checked);
+    void on_actMqtt_triggered();
+    void on_actAnalysis_triggered();
+    void portBack(const QString &path);
+    void showLinkHealth();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -79,6 +99,9 @@ private:
     void shutdown();
     bool finishModalEpisodes();
     void showToolWindow(QWidget *window, int x, int y, const QString &title);
+    void stopWaitingForPort();
+    void reconnected();
+    void showMqttState();
 
     Ui::MainWindow *ui = nullptr;
     int bandIndex = 0;
@@ -98,7 +121,34 @@ private:
     bool closing = false;
     ReplayWindow *replayWindow = nullptr;
     FrameRouter *router = nullptr;
+    AnalysisWindow *analysisWindow = nullptr;
     bool recoveryOffered = false;
+
+    std::unique_ptr<Config> mainConfig;
+    // What the user opened, so that a lost port is found and opened again the same way, and the
+    // card given back the settings the user had.
+    QString openedPort;
+    int openedBaud = 0;
+    PortIdentity openedIdentity;
+    PortWatcher *portWatcher = nullptr;
+    bool waitingForPort = false;
+    bool reconnecting = false;
+    bool applyingFrequency = false;
+    bool applyingInfoType = false;
+    int wantedFreIndex = -1;
+    int wantedInfoType = 0;
+    int outages = 0;
+
+    // Counts of the link's earlier openings since the user opened it; the link counts its own.
+    LinkHealth healthBefore;
+    quint64 lastDecoded = 0;
+    QElapsedTimer healthClock;
+    QTimer *healthTimer = nullptr;
+    QLabel *labLinkHealth = nullptr;
+    QLabel *labMqtt = nullptr;
+
+    MqttPublisher *mqtt = nullptr;
+    MqttDialog *mqttDialog = nullptr;
 };
 
 // Serial port names to offer: the system's ports, preceded by the existing paths listed in

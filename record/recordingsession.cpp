@@ -81,6 +81,16 @@ bool RecordingSession::start()
 
 void RecordingSession::onSyncResult(int res)
 {
+    if (m_resyncPending) {
+        m_resyncPending = false;
+        if (res != 0) {
+            emit resumeFailed(res);
+            return;
+        }
+        m_outage = false;
+        emit resumed();
+        return;
+    }
     if (!m_startPending)
         return; // a late answer to a request given up on, or someone else's
     m_startPending = false;
@@ -99,6 +109,10 @@ void RecordingSession::onSyncResult(int res)
     m_exported = false;
     m_rows = 0;
     m_maxSensors = 0;
+    m_outage = false;
+    m_gapOpen = false;
+    m_outages = 0;
+    m_lostMs = 0;
     if (m_pendingCount > 0) {
         beginStore(m_pendingFirstSensors);
         m_store->append(m_pendingRows);
@@ -122,7 +136,9 @@ void RecordingSession::beginStore(int sensors)
         m_store->setSyncFunction(m_sync);
     connect(m_store.get(), &RecordJournal::writeFailed, this,
             [this](const QString &, const QString &reason) { emit storeFailed(reason); });
-    if (!m_outputPath.isEmpty())
+    if (m_discardRows)
+        m_store->beginDiscarding();
+    else if (!m_outputPath.isEmpty())
         m_store->beginOutput(m_outputPath);
     else if (!m_journalFolder.isEmpty())
         m_store->beginJournal(m_journalFolder, journalFileName(m_startDateTime));
@@ -136,6 +152,13 @@ void RecordingSession::beginStore(int sensors)
 void RecordingSession::setItemData(QList<Axit_t> &axit, uint, uint timeStamp)
 {
     if (m_state == Recording) {
+        // After an outage only what the card stamps with the clock set again belongs here: not
+        // ahead of our own clock, and not before the last row (appendRow sees to that).
+        if (m_outage
+            && !(m_resyncPending
+                 && stampedAfterSync(timeStamp, m_startTime,
+                                     msSinceStart(uint(QTime::currentTime().msecsSinceStartOfDay()), m_startTime))))
+            return;
         appendRow(axit, timeStamp);
         return;
     }
@@ -167,6 +190,10 @@ void RecordingSession::appendRow(const QList<Axit_t> &axit, uint timeStamp)
     m_row.clear();
     appendRecordRow(m_row, timeStamp, m_startTime, axit);
     m_store->append(m_row);
+    if (m_gapOpen) {
+        m_gapOpen = false;
+        m_lostMs += fieldOne >= m_lastFieldOne ? fieldOne - m_lastFieldOne : fieldOne + MsPerDay - m_lastFieldOne;
+    }
     if (m_rows >= 0)
         ++m_rows;
     if (m_maxSensors >= 0)
@@ -211,9 +238,31 @@ void RecordingSession::endLocally()
     endRecording();
 }
 
+void RecordingSession::linkLost()
+{
+    if (m_state == Idle || m_outage)
+        return;
+    m_outage = true;
+    m_resyncPending = false;
+    m_gapOpen = m_rows > 0;
+    m_sinceLoss.start();
+    ++m_outages;
+}
+
+void RecordingSession::linkBack()
+{
+    if (!m_outage || m_resyncPending || !m_link)
+        return;
+    m_resyncPending = true;
+    const uint now = uint(QTime::currentTime().msecsSinceStartOfDay());
+    QMetaObject::invokeMethod(m_link, "timeStampSync", Qt::QueuedConnection, Q_ARG(uint, now));
+}
+
 void RecordingSession::endRecording()
 {
     m_state = Idle;
+    m_outage = false;
+    m_resyncPending = false;
     if (m_store)
         m_store->finish();
 }

@@ -35,6 +35,8 @@ public:
     // with neither, memory.
     void setJournalFolder(const QString &folder);
     void setOutputFile(const QString &path);
+    // Rows are counted but kept nowhere (a recorder that only publishes).
+    void setDiscardRows(bool discard) { m_discardRows = discard; }
     // How long letting a store go waits for its writer (RecordJournal::CloseWaitMs unless set).
     void setCloseWaitMs(int ms) { m_closeWaitMs = ms; }
     // What makes the stores' files durable (tests: a slow disk).
@@ -50,6 +52,20 @@ public:
     void stop();
     // Ends the recording without the card (it is gone).
     void endLocally();
+
+    // The port went away: a recording that runs waits for the card to come back (nothing can be
+    // recorded meanwhile) and counts an outage.
+    void linkLost();
+    // The card is back: its clock is set to this computer's time of day again and the same
+    // recording goes on in the same journal, field 1 counting from the first start, so the outage
+    // shows as a gap. Until the card has answered, the recording still waits.
+    void linkBack();
+    bool isWaitingForCard() const { return m_outage; }
+    // Outages of the recording in the window, and the time they cost (from the last row before
+    // each to the first after it).
+    int outageCount() const { return m_outages; }
+    // While the card is away the time since the loss counts too.
+    qint64 lostMs() const { return m_lostMs + (m_gapOpen ? m_sinceLoss.elapsed() : 0); }
 
     // Takes over the journal of an interrupted recording as if it had just been stopped, from a
     // look at its header and last rows. False when another instance holds it or it holds no row.
@@ -92,6 +108,9 @@ signals:
     void stopFailed(int res);
     // The journal or the output could not be written; its rows go on in memory.
     void storeFailed(const QString &reason);
+    // After an outage the card has taken the new clock, or not (the recording waits on).
+    void resumed();
+    void resumeFailed(int res);
 
 private:
     void onSyncResult(int res);
@@ -103,6 +122,7 @@ private:
     QPointer<SlaveProtocol> m_link;
     QString m_journalFolder;
     QString m_outputPath;
+    bool m_discardRows = false;
     std::unique_ptr<RecordJournal> m_store;
     int m_closeWaitMs = -1;
     std::function<int(int)> m_sync;
@@ -117,6 +137,12 @@ private:
     uint m_lastTimeStamp = 0;
     uint m_lastFieldOne = 0;
     qint64 m_rows = 0;
+    bool m_outage = false;
+    bool m_resyncPending = false;
+    bool m_gapOpen = false; // an outage whose first row after it has not come yet
+    int m_outages = 0;
+    qint64 m_lostMs = 0;
+    QElapsedTimer m_sinceLoss;
     int m_maxSensors = 0;
     QByteArray m_row;
 

@@ -47,7 +47,7 @@ bool writeAll(int fd, const char *p, qint64 n)
 
 struct RecordJournal::State
 {
-    enum class Kind { None, Memory, Journal, Output };
+    enum class Kind { None, Memory, Journal, Output, Discard };
 
     ~State()
     {
@@ -68,6 +68,7 @@ struct RecordJournal::State
     qint64 fileBytes = 0; // bytes [0, fileBytes) of the file are ours
     qint64 fileLines = 0;
     qint64 appended = 0;
+    qint64 discarded = 0;
     bool failed = false;
     bool finishRequested = false;
     bool finished = false;
@@ -77,7 +78,7 @@ struct RecordJournal::State
     int threadsRunning = 0;
     SyncFunction sync;
 
-    bool drained() const { return fileBytes + tail.size() == appended; }
+    bool drained() const { return fileBytes + tail.size() + discarded == appended; }
 
     // Under the lock. The first failure of a file is reported; the rest of the bytes stay here.
     void fail(const QString &reason)
@@ -273,6 +274,13 @@ void RecordJournal::setSyncFunction(SyncFunction sync)
     m_sync = std::move(sync);
 }
 
+void RecordJournal::beginDiscarding()
+{
+    std::lock_guard<std::mutex> lock(m_state->m);
+    m_state->kind = State::Kind::Discard;
+    m_state->finished = true;
+}
+
 void RecordJournal::beginInMemory()
 {
     std::lock_guard<std::mutex> lock(m_state->m);
@@ -352,7 +360,9 @@ void RecordJournal::append(QByteArrayView bytes)
     std::lock_guard<std::mutex> lock(m_state->m);
     State &s = *m_state;
     s.appended += bytes.size();
-    if (s.failed || s.finished || s.kind == State::Kind::Memory || s.kind == State::Kind::None)
+    if (s.kind == State::Kind::Discard)
+        s.discarded += bytes.size();
+    else if (s.failed || s.finished || s.kind == State::Kind::Memory || s.kind == State::Kind::None)
         s.tail.append(bytes);
     else
         s.pending.append(bytes);
@@ -445,11 +455,23 @@ bool RecordJournal::Reader::forEachPiece(qint64 from, qint64 to, WorkerProgress 
     qint64 fileBytes = 0;
     int source = -1;
     QByteArray tail;
+    QString closedOutput;
     {
         std::lock_guard<std::mutex> lock(m_state->m);
         fileBytes = m_state->fileBytes;
         source = m_state->fd;
         tail = m_state->tail; // shared, not copied: nothing appends while a recording is read back
+        if (m_state->kind == State::Kind::Output)
+            closedOutput = m_state->path;
+    }
+    // An output is open for writing only (a FIFO must see its reader go), and closed once
+    // finished: it is read back by its name.
+    QFile reopened;
+    if (!closedOutput.isEmpty() && fileBytes > from) {
+        reopened.setFileName(closedOutput);
+        if (!reopened.open(QIODevice::ReadOnly))
+            return false;
+        source = reopened.handle();
     }
     to = std::min(to, fileBytes + tail.size());
     QByteArray buffer(int(std::min<qint64>(1 << 20, std::max<qint64>(0, std::min(to, fileBytes) - from))),

@@ -31,6 +31,8 @@ public:
 
     // Everything stays in memory.
     void beginInMemory();
+    // Nothing is kept: only counted (rows that go elsewhere, a broker).
+    void beginDiscarding();
     // A new journal in the folder, named `name` (or name_2.csv, name_3.csv... when taken): created
     // exclusively, never truncating anything, and locked for as long as this object holds it, so
     // no other instance offers, loads or removes it. False when it cannot be created: the bytes

@@ -46,6 +46,8 @@ RecordWindow::RecordWindow(QWidget *parent, const QString &configFile)
         QMessageBox::information(this, "系统提示", "记录功能启动失败,请重试");
     });
     connect(m_session, &RecordingSession::stopped, this, [this] { showRecording(false); });
+    connect(m_session, &RecordingSession::resumed, this, &RecordWindow::showOutages);
+    ui->labOutages->hide();
     connect(m_session, &RecordingSession::stopFailed, this,
             [this](int) { QMessageBox::information(this, "系统提示", "记录功能无法停止,请重试"); });
     // The recording goes on in memory; the user only learns that it has no copy on disk.
@@ -102,6 +104,7 @@ void RecordWindow::showRecording(bool recording)
         tickTimer->start(30);
     else
         tickTimer->stop();
+    showOutages();
     ui->btnRecordPause->setText("暂停");
     ui->btnRecordStart->setEnabled(!recording);
     ui->btnRecordExport->setEnabled(!recording);
@@ -144,8 +147,19 @@ void RecordWindow::on_btnRecordStop_clicked()
     m_session->stop();
 }
 
+void RecordWindow::showOutages()
+{
+    const int outages = m_session->outageCount();
+    ui->labOutages->setVisible(outages > 0);
+    if (outages > 0)
+        ui->labOutages->setText(QString("中断 %1 次，共 %2 秒").arg(outages).arg(m_session->lostMs() / 1000.0, 0, 'f', 1));
+}
+
 void RecordWindow::UpdateTimeView()
 {
+    if (m_session->state() == RecordingSession::Idle)
+        return;
+    showOutages();
     if (m_session->state() != RecordingSession::Recording)
         return;
     const TimeOfDay tod = splitTimeOfDay(m_session->lastTimeStamp());

@@ -72,6 +72,7 @@ private:
     bool linkOpen() const;
     bool checkLinkOpen();
     void showRecording(bool recording);
+    void showOutages();
     bool exportTo(const QString &fileName);
     QList<QLabel *> clockLabels() const;
 

@@ -2,6 +2,7 @@
 
 #include "myserialport.h"
 #include "recordformat.h"
+#include "mqttpublisher.h"
 #include "recordjournal.h"
 
 #include <QCommandLineParser>
@@ -53,11 +54,21 @@ int parseRecorderArguments(const QStringList &args, RecorderOptions &options, QS
     const QCommandLineOption frequency("frequency", "Set the card's sample frequency in Hz first: " + joined(Frequencies)
                                                         + " (default: leave it as it is).", "HZ");
     const QCommandLineOption seconds("seconds", "Stop after N seconds (default: run until interrupted).", "N");
-    const QCommandLineOption output("output", "CSV file to write (required; replaced if it exists).", "FILE.csv");
+    const QCommandLineOption output("output", "CSV file to write (replaced if it exists; required unless --mqtt-host "
+                                              "is given).", "FILE.csv");
     const QCommandLineOption progress("progress", "Print a progress line every second even when standard error is not a terminal.");
-    parser.addOptions({help, port, baud, frequency, seconds, output, progress});
+    const QCommandLineOption reconnect("reconnect", "After losing the port, wait up to SECONDS for it to come back and "
+                                                    "go on in the same file (default: end at once).", "SECONDS");
+    const QCommandLineOption mqttHost("mqtt-host", "Publish the frames and a status to this MQTT broker while recording.",
+                                      "HOST");
+    const QCommandLineOption mqttPort("mqtt-port", "Port of the MQTT broker (default 1883).", "N", "1883");
+    const QCommandLineOption mqttTopic("mqtt-topic", "Topic prefix: PREFIX/frames and PREFIX/status (default tactilon).",
+                                       "PREFIX", "tactilon");
+    parser.addOptions({help, port, baud, frequency, seconds, output, progress, reconnect, mqttHost, mqttPort, mqttTopic});
     const QString usage = "usage: tactilon-record --port PATH [--baud 115200|460800|921600] "
-                          "[--frequency 10|20|50|100|200] [--seconds N] --output FILE.csv [--progress]\n"
+                          "[--frequency 10|20|50|100|200] [--seconds N] [--reconnect SECONDS]\n"
+                          "                       [--output FILE.csv] [--mqtt-host HOST [--mqtt-port N] "
+                          "[--mqtt-topic PREFIX]] [--progress]\n"
                           "       tactilon-record --help\n";
 
     auto bad = [&err, &usage](const QString &why) {
@@ -76,11 +87,26 @@ int parseRecorderArguments(const QStringList &args, RecorderOptions &options, QS
         return bad("unexpected argument \"" + parser.positionalArguments().first() + "\"");
     if (!parser.isSet(port) || parser.value(port).isEmpty())
         return bad("--port is required");
-    if (!parser.isSet(output) || parser.value(output).isEmpty())
+    options.mqttHost = parser.value(mqttHost);
+    if ((!parser.isSet(output) || parser.value(output).isEmpty()) && options.mqttHost.isEmpty())
         return bad("--output is required");
     options.port = parser.value(port);
     options.output = parser.value(output);
     options.progress = parser.isSet(progress);
+    bool number = false;
+    if (parser.isSet(reconnect)) {
+        options.reconnectSeconds = parser.value(reconnect).toInt(&number);
+        if (!number || options.reconnectSeconds < 1 || options.reconnectSeconds > 86400)
+            return bad("invalid --reconnect \"" + parser.value(reconnect) + "\" (allowed 1..86400)");
+    }
+    if (parser.isSet(mqttHost) && options.mqttHost.trimmed().isEmpty())
+        return bad("invalid --mqtt-host \"\"");
+    options.mqttPort = parser.value(mqttPort).toInt(&number);
+    if (!number || options.mqttPort < 1 || options.mqttPort > 65535)
+        return bad("invalid --mqtt-port \"" + parser.value(mqttPort) + "\" (allowed 1..65535)");
+    options.mqttTopic = parser.value(mqttTopic);
+    if (!isValidMqttTopicPrefix(options.mqttTopic))
+        return bad("invalid --mqtt-topic \"" + options.mqttTopic + "\" (no + or #, not empty)");
 
     bool ok = false;
     options.baud = parser.value(baud).toInt(&ok);
@@ -106,7 +132,10 @@ Recorder::Recorder(const RecorderOptions &options, std::FILE *messages, bool pro
     , m_messages(messages)
     , m_progress(options.progress || progressToTerminal)
 {
-    m_session.setOutputFile(options.output);
+    if (options.output.isEmpty())
+        m_session.setDiscardRows(true); // a bridge from the card to the broker
+    else
+        m_session.setOutputFile(options.output);
     // finish() waits for the writer itself, within bounds; letting the store go must not wait again.
     m_session.setCloseWaitMs(0);
     connect(&m_session, &RecordingSession::storeFailed, this, [this](const QString &reason) {
@@ -142,10 +171,12 @@ void Recorder::requestStop()
 bool Recorder::waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
     const int signalsBefore = m_signals;
+    const bool stopBefore = m_stopRequested;
     QElapsedTimer waited;
     waited.start();
     while (!done()) {
-        if (m_signals != signalsBefore || m_portLost || (timeoutMs >= 0 && waited.elapsed() >= timeoutMs))
+        if (m_signals != signalsBefore || (m_stopRequested && !stopBefore) || m_portLost
+            || (timeoutMs >= 0 && waited.elapsed() >= timeoutMs))
             return false;
         QEventLoop loop;
         QTimer::singleShot(10, &loop, &QEventLoop::quit);
@@ -159,7 +190,28 @@ void Recorder::printProgress()
 {
     const double s = m_sinceStart.elapsed() / 1000.0;
     const qint64 rows = m_session.rowCount();
-    message(QString("%1 s, %2 rows, %3 rows/s").arg(qint64(s)).arg(rows).arg(s > 0 ? rows / s : 0.0, 0, 'f', 1));
+    message(QString("%1 s, %2 rows, %3 rows/s, %4")
+                .arg(qint64(s))
+                .arg(rows)
+                .arg(s > 0 ? rows / s : 0.0, 0, 'f', 1)
+                .arg(healthText()));
+}
+
+QString Recorder::healthText() const
+{
+    LinkHealth h = m_link ? m_link->health() : LinkHealth();
+    h.framesDecoded += m_healthBefore.framesDecoded;
+    h.framesDropped += m_healthBefore.framesDropped;
+    h.bytesDiscarded += m_healthBefore.bytesDiscarded;
+    h.gaps += m_healthBefore.gaps;
+    h.missingMs += m_healthBefore.missingMs;
+    return QString("%1 frames, %2 checksum errors, %3 bytes discarded, %4 gaps (%5 ms), %6 outages")
+        .arg(h.framesDecoded)
+        .arg(h.framesDropped)
+        .arg(h.bytesDiscarded)
+        .arg(h.gaps)
+        .arg(h.missingMs)
+        .arg(m_outages);
 }
 
 bool Recorder::probeOutput()
@@ -186,6 +238,8 @@ int Recorder::failBeforeStart(int status, const QString &reason)
 {
     message(reason);
     message("no rows recorded");
+    if (m_mqtt)
+        m_mqtt->stop();
     return status;
 }
 
@@ -202,20 +256,127 @@ int Recorder::finish(int status, const QString &reason)
         status = PortFailed;
     }
     const double s = m_sinceStart.isValid() ? m_sinceStart.elapsed() / 1000.0 : 0.0;
-    message(QString("%1 rows in %2 s (%3 rows/s) written to %4")
-                .arg(rows)
-                .arg(s, 0, 'f', 1)
-                .arg(s > 0 ? rows / s : 0.0, 0, 'f', 1)
-                .arg(m_options.output));
+    if (!m_options.output.isEmpty())
+        message(QString("%1 rows in %2 s (%3 rows/s) written to %4; %5")
+                    .arg(rows)
+                    .arg(s, 0, 'f', 1)
+                    .arg(s > 0 ? rows / s : 0.0, 0, 'f', 1)
+                    .arg(m_options.output, healthText()));
+    if (m_mqtt) {
+        m_mqtt->setRecording(false);
+        message(QString("%1 frames published to %2:%3, %4 not published")
+                    .arg(m_mqtt->published())
+                    .arg(m_options.mqttHost)
+                    .arg(m_options.mqttPort)
+                    .arg(m_mqtt->dropped()));
+        if (m_options.output.isEmpty())
+            message(QString("%1 rows in %2 s; %3").arg(m_session.rowCount()).arg(s, 0, 'f', 1).arg(healthText()));
+        m_mqtt->stop();
+    }
     return status;
+}
+
+bool Recorder::reconnect(QString &reason, int &status)
+{
+    const LinkHealth h = m_link->health();
+    m_healthBefore.framesDecoded += h.framesDecoded;
+    m_healthBefore.framesDropped += h.framesDropped;
+    m_healthBefore.bytesDiscarded += h.bytesDiscarded;
+    m_healthBefore.gaps += h.gaps;
+    m_healthBefore.missingMs += h.missingMs;
+    ++m_outages;
+    m_session.linkLost();
+    if (m_mqtt)
+        m_mqtt->setLinkState(MqttLinkState::Lost);
+    m_link->closePort();
+    PortWatcher watcher;
+    QString back;
+    connect(&watcher, &PortWatcher::portBack, this, [&back](const QString &path) { back = path; });
+    QElapsedTimer waited;
+    waited.start();
+    const qint64 allowedMs = qint64(m_options.reconnectSeconds) * 1000;
+    for (;;) {
+        message("waiting for " + m_options.port);
+        m_portLost = false;
+        back.clear();
+        watcher.watch(m_portIdentity);
+        QTimer progress;
+        connect(&progress, &QTimer::timeout, this, [this, &waited] {
+            message(QString("waiting for %1 (%2 s)").arg(m_options.port).arg(waited.elapsed() / 1000));
+        });
+        if (m_progress)
+            progress.start(1000);
+        const bool found = waitUntil([&back] { return !back.isEmpty(); }, int(std::max<qint64>(0, allowedMs - waited.elapsed())));
+        watcher.stop();
+        status = PortFailed;
+        if (m_stopRequested) {
+            reason = QString("lost the port %1 while recording, and stopped while waiting for it; the rows so far are kept")
+                         .arg(m_options.port);
+            return false;
+        }
+        if (!found) {
+            reason = QString("lost the port %1 while recording, and it did not come back within %2 s; the rows so far are kept")
+                         .arg(m_options.port)
+                         .arg(m_options.reconnectSeconds);
+            return false;
+        }
+        if (!m_link->open(back, m_options.baud))
+            continue; // there, but not ready yet
+        // A card that came back with its defaults gets the frequency asked for again, and its
+        // clock set again: the same recording goes on.
+        if (m_options.frequencyIndex >= 0)
+            m_link->setSampleFre(uint(m_options.frequencyIndex), SlaveProtocol::DefaultReplyTimeoutMs);
+        int resumed = NoResult;
+        QMetaObject::Connection ok = connect(&m_session, &RecordingSession::resumed, this, [&resumed] { resumed = 0; });
+        QMetaObject::Connection failed =
+            connect(&m_session, &RecordingSession::resumeFailed, this, [&resumed](int res) { resumed = res; });
+        m_session.linkBack();
+        waitUntil([&resumed] { return resumed != NoResult; }, -1);
+        disconnect(ok);
+        disconnect(failed);
+        if (m_portLost) {
+            m_link->closePort();
+            continue; // gone again before it answered
+        }
+        if (m_stopRequested && resumed == NoResult) {
+            reason = "stopped while the card's clock was being set again";
+            return false;
+        }
+        if (resumed != 0) {
+            status = CardFailed;
+            reason = "the card did not take the clock synchronisation after the port came back (0x8D)";
+            return false;
+        }
+        break;
+    }
+    if (m_mqtt)
+        m_mqtt->setLinkState(MqttLinkState::Open);
+    message(QString("the port %1 is back after %2 s; the recording goes on").arg(m_options.port).arg(waited.elapsed() / 1000.0, 0, 'f', 1));
+    return true;
 }
 
 int Recorder::run()
 {
-    if (!probeOutput())
+    if (!m_options.output.isEmpty() && !probeOutput())
         return BadArguments;
 
     m_link = new MySerialport;
+    if (publishing()) {
+        m_mqtt = new MqttPublisher(this);
+        m_mqtt->attach(m_link);
+        MqttSettings settings;
+        settings.host = m_options.mqttHost;
+        settings.port = m_options.mqttPort;
+        settings.topicPrefix = m_options.mqttTopic;
+        m_mqtt->start(settings);
+        m_mqtt->setPort(m_options.port);
+        m_mqtt->linkOpened();
+        // The broker is the user's and may come later: said once, and tried again meanwhile.
+        QTimer::singleShot(3000, this, [this] {
+            if (m_mqtt && !m_mqtt->isConnected())
+                message(QString("cannot reach the MQTT broker %1:%2; trying again").arg(m_options.mqttHost).arg(m_options.mqttPort));
+        });
+    }
     connect(m_link, &MySerialport::portLost, this, [this] {
         m_portLost = true;
         emit stopRequested();
@@ -228,6 +389,9 @@ int Recorder::run()
     m_link->setRequestsCancelled(m_stopRequested);
     if (!m_link->open(m_options.port, m_options.baud))
         return failBeforeStart(PortFailed, "cannot open the port " + m_options.port + ": " + m_link->portErrorString());
+    m_portIdentity = identifyPort(m_options.port);
+    if (m_mqtt)
+        m_mqtt->setLinkState(MqttLinkState::Open);
     const QString lost = "lost the port " + m_options.port;
 
     if (m_options.frequencyIndex >= 0 && !m_stopRequested) {
@@ -269,30 +433,37 @@ int Recorder::run()
         return failBeforeStart(CardFailed, QString("the card refused the clock synchronisation (0x8D, status %1)").arg(syncResult));
 
     m_sinceStart.start();
-    {
-        QEventLoop loop;
-        connect(this, &Recorder::stopRequested, &loop, &QEventLoop::quit);
-        QTimer progress;
-        connect(&progress, &QTimer::timeout, this, &Recorder::printProgress);
-        if (m_progress)
-            progress.start(1000);
-        QTimer end;
-        end.setSingleShot(true);
-        end.setTimerType(Qt::PreciseTimer);
-        connect(&end, &QTimer::timeout, this, [this] {
-            m_stopRequested = true;
-            emit stopRequested();
-        });
-        if (m_options.seconds > 0)
-            end.start(m_options.seconds * 1000);
-        if (!m_stopRequested && !m_portLost)
+    if (m_mqtt)
+        m_mqtt->setRecording(true);
+    QTimer progress;
+    connect(&progress, &QTimer::timeout, this, &Recorder::printProgress);
+    if (m_progress)
+        progress.start(1000);
+    QTimer end;
+    end.setSingleShot(true);
+    end.setTimerType(Qt::PreciseTimer);
+    connect(&end, &QTimer::timeout, this, [this] {
+        m_stopRequested = true;
+        emit stopRequested();
+    });
+    if (m_options.seconds > 0)
+        end.start(m_options.seconds * 1000);
+    for (;;) {
+        if (!m_stopRequested && !m_portLost) {
+            QEventLoop loop;
+            connect(this, &Recorder::stopRequested, &loop, &QEventLoop::quit);
             loop.exec();
+        }
+        if (!m_portLost || m_stopRequested || m_options.reconnectSeconds <= 0)
+            break;
+        QString reason;
+        int status = PortFailed;
+        if (!reconnect(reason, status)) {
+            m_session.endLocally();
+            return finish(status, reason);
+        }
     }
 
-    if (m_portLost) {
-        m_session.endLocally();
-        return finish(PortFailed, QString("lost the port %1 while recording; the rows so far are kept").arg(m_options.port));
-    }
     // Data type 0 ends the time-stamped stream, as the record window's stop does; frames until
     // the card's answer still belong to the recording. After a signal the answer gets a moment;
     // a second signal ends the wait at once.

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "portwatcher.h"
 #include "recordingsession.h"
+#include "slaveprotocol.h"
 #include "slavetypes.h"
 
 #include <QElapsedTimer>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 
+class MqttPublisher;
 class MySerialport;
 
 struct RecorderOptions
@@ -18,8 +21,12 @@ struct RecorderOptions
     int baud = 115200;
     int frequencyIndex = -1; // -1: leave the card's sample frequency as it is
     int seconds = 0;         // 0: until SIGINT or SIGTERM
-    QString output;
+    QString output;    // empty: only published
     bool progress = false;
+    int reconnectSeconds = 0; // 0: a lost port ends the recording at once
+    QString mqttHost;         // empty: nothing published
+    int mqttPort = 1883;
+    QString mqttTopic = QStringLiteral("tactilon");
     // After a signal, how long the card's answer to the stop is awaited.
     int stopAnswerMs = 150;
 };
@@ -60,12 +67,21 @@ private:
     void message(const QString &text);
     int finish(int status, const QString &reason);
     int failBeforeStart(int status, const QString &reason);
+    // The port is gone: waits for it to come back and carries the recording on. False when it
+    // does not come back in time (or a stop comes first); reason says why.
+    bool reconnect(QString &reason, int &status);
+    QString healthText() const;
+    bool publishing() const { return !m_options.mqttHost.isEmpty(); }
 
     RecorderOptions m_options;
     std::FILE *m_messages;
     bool m_progress;
     MySerialport *m_link = nullptr;
     RecordingSession m_session;
+    MqttPublisher *m_mqtt = nullptr;
+    PortIdentity m_portIdentity;
+    int m_outages = 0;
+    LinkHealth m_healthBefore; // of the link's earlier openings
     bool m_stopRequested = false;
     int m_signals = 0;
     bool m_portLost = false;

@@ -11,6 +11,7 @@
 #include "userinput.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -244,6 +245,7 @@ void TestFunctionPanel::graphTableShowsCardValues()
 void TestFunctionPanel::portLossStopsGraphBeforeTheMessage()
 {
     ToolOnCard tool;
+    tool.window->findChild<QAction *>("actAutoReconnect")->trigger(); // the message, not the waiting
     QVERIFY(tool.open());
     CurveGraphic *graph = tool.window->graphWindow();
     QTRY_VERIFY(!graph->isStopped());

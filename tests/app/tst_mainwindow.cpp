@@ -6,8 +6,18 @@
 #include "myserialport.h"
 #include "ptypair.h"
 #include "userinput.h"
+#include "ptycardserver.h"
+#include "recordformat.h"
+#include "recordingsession.h"
+#include "recordwindow.h"
+#include "tempfolder.h"
+#include "../record/recordtestlink.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStatusBar>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,15 +76,20 @@ private slots:
     void cardStreamingTimeStampsIsShownAsDemarcatedData();
     void choosingFrequencySendsItOnlyWhenOpen();
     void cardHangUpClosesThePanel();
+    void lostCardIsAwaitedAndOpenedAgain_data();
+    void lostCardIsAwaitedAndOpenedAgain();
+    void recordingGoesOnAcrossAnOutage();
     void closingWhileOpenStopsTheLinkThread();
 
 private:
     QByteArray m_extraPorts;
+    TemporaryWorkingFolder m_folder; // Mainconfig.ini and the others stay with this test
 };
 
 void TestMainWindow::init()
 {
     qunsetenv("TACTILON_EXTRA_PORTS");
+    QFile::remove("Mainconfig.ini"); // each test starts as on a first run
 }
 
 void TestMainWindow::startsClosedWithFilledLists()
@@ -330,6 +345,7 @@ void TestMainWindow::cardHangUpClosesThePanel()
     PtyPair pty;
     qputenv("TACTILON_EXTRA_PORTS", pty.slavePath().toLocal8Bit());
     MainWindow w;
+    w.findChild<QAction *>("actAutoReconnect")->trigger(); // a person answers a lost port
     ModalDialogHelper dialogs;
     auto *baud = child<QComboBox>(w, "BandSelect");
     baud->setFocus();
@@ -345,6 +361,184 @@ void TestMainWindow::cardHangUpClosesThePanel()
     QTRY_VERIFY(!w.deviceLink()->isPortOpen());
     QVERIFY(child<QComboBox>(w, "SerialPortSelect")->isEnabled());
     QTest::qWait(200);
+    QCOMPARE(dialogs.count(), 1);
+}
+
+// The card at a path of its own, as a udev rule or the simulated card's link gives it.
+struct CardAtPath
+{
+    explicit CardAtPath(const QString &path, quint32 seed, int sensors = 4)
+        : server(seed)
+    {
+        server.card().setSensorCount(sensors);
+        server.setLinkPath(path);
+        if (!server.start())
+            qFatal("no pseudo-terminal");
+    }
+    PtyCardServer server;
+};
+
+void TestMainWindow::lostCardIsAwaitedAndOpenedAgain_data()
+{
+    QTest::addColumn<QString>("user"); // what the user does while the card is away
+    QTest::newRow("waits, then the card is back") << "waits";
+    QTest::newRow("presses 关闭 while it waits") << "gives up";
+    QTest::newRow("reconnecting switched off") << "switched off";
+}
+
+void TestMainWindow::lostCardIsAwaitedAndOpenedAgain()
+{
+    QFETCH(QString, user);
+    const QString path = m_folder.filePath("card");
+    auto first = std::make_unique<CardAtPath>(path, 3);
+    qputenv("TACTILON_EXTRA_PORTS", path.toLocal8Bit());
+    auto w = std::make_unique<MainWindow>();
+    w->show();
+    QAction *autoReconnect = w->findChild<QAction *>("actAutoReconnect");
+    QVERIFY(autoReconnect->isChecked()); // by default
+    if (user == "switched off") {
+        autoReconnect->trigger();
+        // Remembered for the next start.
+        w.reset(new MainWindow);
+        w->show();
+        autoReconnect = w->findChild<QAction *>("actAutoReconnect");
+        QVERIFY(!autoReconnect->isChecked());
+        QCOMPARE(QSettings("Mainconfig.ini", QSettings::IniFormat).value("Mainconfig/autoReconnect").toBool(), false);
+    }
+    ModalDialogHelper dialogs;
+    auto *ports = child<QComboBox>(*w, "SerialPortSelect");
+    QTRY_VERIFY(ports->findText(path) >= 0);
+    ports->setCurrentIndex(ports->findText(path));
+    QTest::mouseClick(child<QPushButton>(*w, "btnSerialOpen"), Qt::LeftButton);
+    QTRY_VERIFY(w->deviceLink()->isPortOpen());
+    // The user's settings: 200 Hz and source data.
+    QTRY_COMPARE(child<QComboBox>(*w, "SampleFreSelect")->currentText(), QString("50"));
+    child<QComboBox>(*w, "SampleFreSelect")->setCurrentIndex(4);
+    QVERIFY(dialogs.waitForCount(1));
+    child<QComboBox>(*w, "InfoTypeSelect")->setCurrentIndex(1);
+    QVERIFY(dialogs.waitForCount(2));
+    QCOMPARE(first->server.card().freIndex(), 4);
+    QCOMPARE(first->server.card().dataType(), 1);
+    auto *health = child<QLabel>(*w, "labLinkHealth");
+    QTRY_VERIFY(QRegularExpression("^接收 \\d+ 帧/秒 · 校验错误 0 · 丢弃 \\d+ 字节 · 断线 0 次$").match(health->text()).hasMatch());
+
+    first.reset(); // unplugged
+    auto *open = child<QPushButton>(*w, "btnSerialOpen");
+    if (user == "switched off") {
+        QVERIFY(dialogs.waitForCount(3));
+        QCOMPARE(dialogs.records().last(), (DialogRecord{"critical", "错误信息", "串口丢失"}));
+        QTRY_COMPARE(open->text(), QString("打开"));
+    } else {
+        // No box waits for a person: the status bar says what happens.
+        QTRY_COMPARE(w->statusBar()->currentMessage(), QString("串口丢失，等待重连…"));
+        QVERIFY(w->isWaitingForPort());
+        QCOMPARE(open->text(), QString("关闭"));
+        QTRY_VERIFY(!w->deviceLink()->isPortOpen());
+        QVERIFY(w->graphWindow()->isStopped());
+    }
+    if (user == "gives up") {
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(open->text(), QString("打开"));
+        QVERIFY(!w->isWaitingForPort());
+    }
+
+    // Another card, with its defaults, on the same path.
+    CardAtPath second(path, 4);
+    if (user != "waits") {
+        QTest::qWait(1500); // longer than the tool takes to see it
+        QVERIFY(!w->deviceLink()->isPortOpen());
+        QCOMPARE(dialogs.count(), user == "switched off" ? 3 : 2);
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(w->deviceLink()->isPortOpen(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->statusBar()->currentMessage(), QString("已重连（断线 1 次）"), 10000);
+    QTRY_COMPARE(second.server.card().freIndex(), 4);
+    QTRY_COMPARE(second.server.card().dataType(), 1);
+    QVERIFY(!w->graphWindow()->isStopped());
+    QCOMPARE(child<QComboBox>(*w, "SampleFreSelect")->currentText(), QString("200"));
+    QCOMPARE(child<QComboBox>(*w, "InfoTypeSelect")->currentIndex(), 1);
+    QTRY_VERIFY(health->text().endsWith("断线 1 次"));
+    QCOMPARE(dialogs.count(), 2);
+}
+
+void TestMainWindow::recordingGoesOnAcrossAnOutage()
+{
+    const QString path = m_folder.filePath("card");
+    auto first = std::make_unique<CardAtPath>(path, 5, 16);
+    qputenv("TACTILON_EXTRA_PORTS", path.toLocal8Bit());
+    MainWindow w;
+    w.show();
+    ModalDialogHelper dialogs;
+    auto *ports = child<QComboBox>(w, "SerialPortSelect");
+    QTRY_VERIFY(ports->findText(path) >= 0);
+    ports->setCurrentIndex(ports->findText(path));
+    QTest::mouseClick(child<QPushButton>(w, "btnSerialOpen"), Qt::LeftButton);
+    QTRY_COMPARE(child<QComboBox>(w, "SampleFreSelect")->currentText(), QString("50"));
+    child<QComboBox>(w, "SampleFreSelect")->setCurrentIndex(4);
+    QVERIFY(dialogs.waitForCount(1));
+    RecordWindow *record = w.recordingWindow();
+    QTest::mouseClick(child<QPushButton>(w, "pushRecord"), Qt::LeftButton);
+    QTest::mouseClick(record->findChild<QPushButton *>("btnRecordStart"), Qt::LeftButton);
+    QTRY_COMPARE(record->recordingState(), 1);
+    QTRY_VERIFY(record->session()->rowCount() >= 200);
+
+    // The card vanishes, and two seconds later another one, with its defaults, is at the path.
+    const qint64 lostAt = first->server.nowMs();
+    first->server.vanish();
+    QTRY_VERIFY(w.isWaitingForPort());
+    QTest::qWait(2000);
+    QList<SimStreamRecord> before;
+    for (const SimStreamRecord &r : first->server.card().streamLog())
+        if (r.type == 2 && r.atMs <= lostAt)
+            before.append(r);
+    first.reset();
+    CardAtPath second(path, 6, 16);
+    auto stamped = [&second] {
+        QList<SimStreamRecord> out;
+        for (const SimStreamRecord &r : second.server.card().streamLog())
+            if (r.type == 2)
+                out.append(r);
+        return out;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(stamped().size() >= 200, 20000);
+    QCOMPARE(second.server.card().freIndex(), 4); // the user's frequency again
+    QCOMPARE(record->recordingState(), 1);
+    auto *outages = record->findChild<QLabel *>("labOutages");
+    QVERIFY(outages->isVisible());
+    QVERIFY2(QRegularExpression("^中断 1 次，共 \\d+\\.\\d 秒$").match(outages->text()).hasMatch(), qPrintable(outages->text()));
+    QTest::mouseClick(record->findChild<QPushButton *>("btnRecordStop"), Qt::LeftButton);
+    QTRY_COMPARE(record->recordingState(), 0);
+
+    // One recording, one journal: the first card's rows up to the loss, then every frame the
+    // second card sent after its clock was set, none twice, field 1 never back, the gap between.
+    const QByteArray rows = record->session()->rows();
+    QList<QByteArray> lines = rows.split('\n');
+    lines.removeLast();
+    const QList<SimStreamRecord> after = stamped();
+    QVERIFY(lines.size() > after.size() + 100);
+    const uint start = record->session()->startTime();
+    auto rowOf = [start](const SimStreamRecord &r) {
+        QList<Sample> samples;
+        for (const SimSample &s : r.samples)
+            samples.append({s.x, s.y, s.z});
+        return expectedRow(msSinceStart(r.timeStamp, start), r.timeStamp, samples).chopped(1);
+    };
+    const qsizetype firstPart = lines.size() - after.size();
+    for (qsizetype i = 0; i < firstPart; ++i)
+        QCOMPARE(lines[i], rowOf(before[i]));
+    QVERIFY(firstPart >= before.size() - 20); // what was on the line when it went may be lost
+    for (qsizetype i = 0; i < after.size(); ++i)
+        QCOMPARE(lines[firstPart + i], rowOf(after[i]));
+    uint previous = 0;
+    for (const QByteArray &line : lines) {
+        const uint fieldOne = line.split(',').first().toUInt();
+        QVERIFY(fieldOne >= previous);
+        previous = fieldOne;
+    }
+    const uint gap = msSinceStart(after.first().timeStamp, start) - msSinceStart(before[firstPart - 1].timeStamp, start);
+    QVERIFY2(gap >= 2000, qPrintable(QString::number(gap)));
+    QCOMPARE(record->session()->outageCount(), 1);
+    QCOMPARE(record->session()->lostMs(), qint64(gap));
     QCOMPARE(dialogs.count(), 1);
 }
 

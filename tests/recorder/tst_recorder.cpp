@@ -132,6 +132,8 @@ private slots:
     void cardThatDoesNotCooperateGivesExit1();
     void signalsEndItAtAnyPoint_data();
     void signalsEndItAtAnyPoint();
+    void lostCardIsAwaitedWithReconnect_data();
+    void lostCardIsAwaitedWithReconnect();
     void lostPortOrFullDiskGivesExit3_data();
     void lostPortOrFullDiskGivesExit3();
     void commandLineIsChecked_data();
@@ -293,6 +295,74 @@ void TestRecorder::signalsEndItAtAnyPoint()
     // The card is always told to stop, whether or not its answer is awaited.
     QTRY_VERIFY(!card.commandLog().isEmpty() && card.commandLog().last().cmd == 0x82);
     QCOMPARE(card.commandLog().last().payload, QByteArray(1, '\0'));
+}
+
+void TestRecorder::lostCardIsAwaitedWithReconnect_data()
+{
+    QTest::addColumn<bool>("comesBack");
+    QTest::newRow("another card on the path 2 s later") << true;
+    QTest::newRow("nothing comes back in time") << false;
+}
+
+void TestRecorder::lostCardIsAwaitedWithReconnect()
+{
+    QFETCH(bool, comesBack);
+    RecorderRun run;
+    const QString path = run.dir.filePath("card");
+    QVERIFY(run.server.setLinkPath(path));
+    run.start({"--port", path, "--output", run.output, "--frequency", "200", "--reconnect", comesBack ? "10" : "1"});
+    QVERIFY(QTest::qWaitFor([&run] { return run.stamped().size() >= 200; }, 30000));
+    const qint64 lostAt = run.server.nowMs();
+    run.server.vanish();
+    QList<SimStreamRecord> before;
+    for (const SimStreamRecord &r : run.stamped())
+        if (r.atMs <= lostAt)
+            before.append(r);
+    if (!comesBack) {
+        QVERIFY(run.finish());
+        QCOMPARE(run.process.exitCode(), 3);
+        QVERIFY2(run.err.contains("waiting for " + path.toUtf8()), run.err.constData());
+        QVERIFY2(run.err.contains("did not come back within 1 s"), run.err.constData());
+        return;
+    }
+    QTest::qWait(2000);
+    // A card with its defaults: 50 Hz, and no clock set.
+    PtyCardServer second(8);
+    second.card().setSensorCount(16);
+    QVERIFY(second.setLinkPath(path));
+    QVERIFY(second.start());
+    auto stamped = [&second] {
+        QList<SimStreamRecord> out;
+        for (const SimStreamRecord &r : second.card().streamLog())
+            if (r.type == 2)
+                out.append(r);
+        return out;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return stamped().size() >= 200; }, 30000));
+    QCOMPARE(second.card().freIndex(), 4);
+    ::kill(pid_t(run.process.processId()), SIGINT);
+    QVERIFY(run.finish());
+    QVERIFY2(run.process.exitCode() == 0, run.err.constData());
+    QVERIFY2(run.err.contains("waiting for " + path.toUtf8()), run.err.constData());
+    QVERIFY2(run.err.contains("1 outages"), run.err.constData());
+
+    // The same file: the first card's rows, then every stamped frame of the second, as sent.
+    const uint startTime = payloadTime(run.commands(0x8D).first().payload);
+    QList<QByteArray> lines = readFile(run.output).split('\n');
+    QCOMPARE(lines.takeFirst(), recordHeader(16).chopped(1));
+    lines.removeLast();
+    const QList<SimStreamRecord> after = stamped();
+    const qsizetype firstPart = lines.size() - after.size();
+    QVERIFY(firstPart >= before.size() - 20 && firstPart <= before.size());
+    QByteArray expected = run.expectedRows(startTime, firstPart);
+    for (const SimStreamRecord &r : after) {
+        QList<Sample> samples;
+        for (const SimSample &s : r.samples)
+            samples.append({s.x, s.y, s.z});
+        expected += expectedRow(msSinceStart(r.timeStamp, startTime), r.timeStamp, samples);
+    }
+    QCOMPARE(lines.join('\n') + '\n', expected);
+    QVERIFY(msSinceStart(after.first().timeStamp, startTime) - msSinceStart(before[firstPart - 1].timeStamp, startTime) >= 2000);
 }
 
 void TestRecorder::lostPortOrFullDiskGivesExit3_data()

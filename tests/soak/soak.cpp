@@ -15,6 +15,7 @@
 #include "ptycardserver.h"
 #include "recordwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -246,6 +247,8 @@ int main(int argc, char *argv[])
     qputenv("TACTILON_EXTRA_PORTS", link.toLocal8Bit());
 
     auto *window = new MainWindow;
+    // The user's answer to a lost port, as the tool gave it before it could wait for the card.
+    window->findChild<QAction *>("actAutoReconnect")->trigger();
     Soak soak(link, card);
     soak.window = window;
     window->show();
