@@ -352,7 +352,7 @@ void AnalysisWindow::exportClicked()
     ExportResult result = ExportResult::Failed;
     QPointer<AnalysisWindow> self(this);
     const bool ran = runWithProgress(this, QStringLiteral("导出文件"), QStringLiteral("正在导出分析数据…"), total,
-                                     [&job, &result](WorkerProgress &p) { result = job(p); });
+                                     [&job, &result](WorkerProgress &p) { result = job(p); }, exportProgressAfterMs);
     // Cancelled, or the window went away: the half-written file goes with it.
     if (!ran || result == ExportResult::Cancelled || !self) {
         file->discard();

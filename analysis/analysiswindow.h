@@ -37,6 +37,7 @@ public:
         HistoryFrames = 1000,    // as the graph window's curves
         TrailMs = 2000,
         RefreshMs = 30,
+        ExportProgressAfterMs = 1000, // quicker exports flash no dialog
     };
     static constexpr qint64 ExportSpanMs = 3600 * 1000;
     // A bound on the export buffer for frame times that stand still (repeated stamps).
@@ -56,6 +57,8 @@ public:
 
     // Asks for the export file name; QFileDialog::getSaveFileName unless replaced.
     SaveFileDialog saveFileDialog;
+    // An export still running this long shows its progress dialog (tests: at once).
+    int exportProgressAfterMs = ExportProgressAfterMs;
 
 public slots:
     void setItemData(QList<Axit_t> &axit, uint num);

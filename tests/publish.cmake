@@ -11,3 +11,11 @@ if(TARGET tactilon_publishdialog)
   tactilon_test(tst_publishbroker SOURCES publish/tst_publishbroker.cpp
     LIBS tactilon_publish tactilon_testmqtt tactilon_sim TIMEOUT 300)
 endif()
+
+# The tool's menu and the recorder's options, end to end with a broker.
+if(TARGET tactilon_app AND TARGET tactilon-record AND TARGET tactilon_testmqtt)
+  tactilon_test(tst_publishtool SOURCES publish/tst_publishtool.cpp
+    LIBS tactilon_app tactilon_testmqtt tactilon_sim tactilon_resources GL TIMEOUT 300)
+  target_compile_definitions(tst_publishtool PRIVATE TACTILON_RECORD="$<TARGET_FILE:tactilon-record>")
+  add_dependencies(tst_publishtool tactilon-record)
+endif()

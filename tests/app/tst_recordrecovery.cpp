@@ -2,6 +2,9 @@
 // next start. The kill hits a real process: this binary run again with --tool, which builds the
 // main window and records from the simulated card through the user interface.
 #include "fakelink.h"
+#include "linkthread.h"
+#include "simloopbacklink.h"
+#include "recordingsession.h"
 #include "mainwindow.h"
 #include "modaldialoghelper.h"
 #include "myserialport.h"
@@ -71,6 +74,77 @@ int runTool()
     return QApplication::exec();
 }
 
+qint64 residentKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// The child of the long recording: a million rows from the simulated card, streaming as fast as
+// the record window takes its frames, then an export; it waits to be killed.
+int runFlood(qint64 rows, const QString &exportPath)
+{
+    LinkThread<SimLoopbackLink> card(21);
+    SimLoopbackLink *link = card.link;
+    link->card().setSensorCount(4);
+    link->card().setStreamLogEnabled(false); // the card's memory is not the tool's
+    link->card().receive(cardFrame(0x83, QByteArray(1, 4)), 0); // 200 Hz
+    link->card().takeOutput();
+    link->setManualClock(true);
+    link->setOpen(true);
+    card.start();
+    RecordWindow record;
+    record.setLink(link);
+    record.setJournalFolder(defaultJournalFolder());
+    record.findChild<QPushButton *>("btnRecordStart")->click();
+    if (!QTest::qWaitFor([&record] { return record.recordingState() == 1; }, 30000))
+        return 11;
+    RecordingSession *session = record.session();
+    auto stream = [&](qint64 target) {
+        while (session->rowCount() < target) {
+            const qint64 before = session->rowCount();
+            link->step(5000); // a thousand frames, taken before the next are sent
+            if (!QTest::qWaitFor([&] { return session->rowCount() >= before + 1000; }, 60000))
+                return false;
+        }
+        return true;
+    };
+    if (!stream(20000))
+        return 12;
+    const qint64 residentBefore = residentKiB();
+    const qint64 rowsBefore = session->rowCount();
+    if (!stream(rows))
+        return 13;
+    const qint64 grown = residentKiB() - residentBefore;
+    const qint64 recorded = session->rowCount() - rowsBefore;
+    record.findChild<QPushButton *>("btnRecordStop")->click();
+    if (!QTest::qWaitFor([&record] { return record.recordingState() == 0; }, 30000))
+        return 14;
+    const double rowBytes = double(session->exportBytes()) / session->rowCount();
+    record.saveFileDialog = [exportPath](QWidget *, const QString &, const QString &, const QString &) { return exportPath; };
+    ModalDialogHelper dialogs;
+    record.findChild<QPushButton *>("btnRecordExport")->click();
+    if (!dialogs.waitForCount(1, 60000) || dialogs.records().first().text != "文件导出成功")
+        return 15;
+    // The export is the journal's rows under the header, byte for byte.
+    QFile journal(record.journalPath()), exported(exportPath);
+    if (!journal.open(QIODevice::ReadOnly) || !exported.open(QIODevice::ReadOnly))
+        return 16;
+    journal.readLine();
+    exported.readLine();
+    const bool identical = journal.readAll() == exported.readAll();
+    std::printf("flooded %lld %s %lld %lld %.1f %d\n", qlonglong(QCoreApplication::applicationPid()),
+                qPrintable(record.journalPath()), qlonglong(session->rowCount()), qlonglong(grown * 1024 / std::max<qint64>(1, recorded)),
+                rowBytes, identical ? 1 : 0);
+    std::fflush(stdout);
+    return QApplication::exec();
+}
+
 void exportTo(ModalDialogHelper &dialogs, RecordWindow *record, const QString &file)
 {
     record->saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
@@ -87,6 +161,7 @@ class TestRecordRecovery : public QObject
 
 private slots:
     void killedToolLeavesAJournalThatRecoveryExports();
+    void millionRowsInFlatMemoryAndBackAfterAKill();
     void recoveryTakesTheNewestUpToItsLastRowOrKeepsAll_data();
     void recoveryTakesTheNewestUpToItsLastRowOrKeepsAll();
 };
@@ -187,6 +262,47 @@ void TestRecordRecovery::killedToolLeavesAJournalThatRecoveryExports()
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
 }
 
+void TestRecordRecovery::millionRowsInFlatMemoryAndBackAfterAKill()
+{
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const QString exported = data.filePath("exported.csv");
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", data.path());
+    env.insert("QT_LOGGING_RULES", "*.debug=false");
+    tool.setProcessEnvironment(env);
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(QCoreApplication::applicationFilePath(), {"--flood", "1000000", exported});
+    QVERIFY(QTest::qWaitFor([&tool] { return tool.canReadLine() || tool.state() == QProcess::NotRunning; }, 400000));
+    const QList<QByteArray> report = tool.readLine().trimmed().split(' ');
+    QVERIFY2(report.size() == 7 && report[0] == "flooded", qPrintable(QString("child exit %1").arg(tool.exitCode())));
+    const QString journal = QString::fromLocal8Bit(report[2]);
+    const qint64 rows = report[3].toLongLong(), grownPerRow = report[4].toLongLong();
+    const double rowBytes = report[5].toDouble();
+    qInfo("%lld rows of %.1f bytes; the tool grew by %lld bytes per row recorded", rows, rowBytes, grownPerRow);
+    QCOMPARE(rows, 1000000);
+    // Less than a tenth of what the rows would take in memory.
+    QVERIFY2(grownPerRow < rowBytes / 10, qPrintable(QString::number(grownPerRow)));
+    QCOMPARE(report[6], QByteArray("1")); // the export was the journal's rows, byte for byte
+
+    ::kill(pid_t(report[1].toLongLong()), SIGKILL);
+    QVERIFY(QTest::qWaitFor([&tool] { return tool.state() == QProcess::NotRunning; }, 30000));
+    MainWindow w;
+    w.show();
+    ModalDialogHelper dialogs;
+    dialogs.answerNext(QMessageBox::Yes);
+    w.offerRecovery();
+    QCOMPARE(dialogs.records(), QList<DialogRecord>{RecoveryQuestion});
+    QCOMPARE(w.recordingWindow()->journalPath(), journal);
+    const QString again = data.filePath("again.csv");
+    exportTo(dialogs, w.recordingWindow(), again);
+    QFile first(exported), second(again);
+    QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+    QCOMPARE(first.size(), second.size());
+    QVERIFY(first.readAll() == second.readAll());
+}
+
 void TestRecordRecovery::recoveryTakesTheNewestUpToItsLastRowOrKeepsAll_data()
 {
     QTest::addColumn<bool>("yes");
@@ -262,6 +378,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName("tactilon");
     if (argc > 1 && qstrcmp(argv[1], "--tool") == 0)
         return runTool();
+    if (argc > 3 && qstrcmp(argv[1], "--flood") == 0)
+        return runFlood(QByteArray(argv[2]).toLongLong(), QString::fromLocal8Bit(argv[3]));
     TestRecordRecovery test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -1,3 +1,4 @@
+#include "analysiswindow.h"
 #include "curvegraphic.h"
 #include "curvemath.h"
 #include "framerouter.h"
@@ -9,6 +10,7 @@
 #include "replaywindow.h"
 #include "tooloncard.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -160,6 +162,7 @@ private slots:
     void replayAsksToCloseTheLinkFirst();
     void replayLeavesTheRecordingAloneAndEndsWithTheTool();
     void openingTheLinkEndsTheReplay();
+    void analysisFollowsTheReplayAndExportsItsFile();
 
 private:
     // Presses Ctrl+O in the main window; the open dialog answers with file.
@@ -524,6 +527,41 @@ void TestReplayWindow::openingTheLinkEndsTheReplay()
     QVERIFY(!replay->hasRecording());
     QVERIFY(!w.frameRouter()->isReplaying());
     QTRY_VERIFY(!graph->isStopped());
+}
+
+void TestReplayWindow::analysisFollowsTheReplayAndExportsItsFile()
+{
+    ToolOnCard tool;
+    MainWindow &w = *tool.window;
+    // 分析 → 压力分析…
+    QAction *open = w.findChild<QAction *>("actAnalysis");
+    QCOMPARE(open->text(), QString("压力分析…"));
+    open->trigger();
+    AnalysisWindow *analysis = w.analysisingWindow();
+    QVERIFY(analysis->isVisible());
+    QCOMPARE(analysis->windowTitle(), QString("压力分析"));
+    QCOMPARE(analysis->sensorNum(), 6u); // the main window's count
+
+    startReplay(w, writeRecording(m_dir.filePath("analysed.csv"), 300, 3, 10));
+    QTRY_VERIFY(w.replayingWindow()->isVisible());
+    QCOMPARE(analysis->sensorNum(), 3u);
+    QCOMPARE(analysis->dataMode(), 0);
+    // The export of a loaded recording is the whole file's, one row per row, without playing it.
+    const QString file = m_dir.filePath("analysis.csv");
+    analysis->saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
+    ModalDialogHelper dialogs;
+    click(*analysis, "btnAnalysisExport");
+    QVERIFY(dialogs.waitForCount(1));
+    QCOMPARE(dialogs.records().first(), (DialogRecord{"information", "导出文件", "文件导出成功"}));
+    QFile exported(file);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = exported.readAll().split('\n');
+    QCOMPARE(lines.first(), QByteArray("millisecond,total_fz,shear_x,shear_y,shear,contact,cop_x,cop_y,peak_sensor,peak"));
+    QCOMPARE(lines.size(), 1 + 300 + 1);
+    QVERIFY(lines[300].startsWith("2990,"));
+
+    w.replayingWindow()->close();
+    QCOMPARE(analysis->sensorNum(), 6u);
 }
 
 QTEST_MAIN(TestReplayWindow)
