@@ -73,6 +73,8 @@ int main(int argc, char *argv[])
         {"no-press", "No presses: only noise around zero response (source data sits on the baseline)."},
         {"vanish-after", "Make the device disappear <ms> milliseconds after start.", "ms"},
         {"come-back-after", "Bring a vanished device back after <ms> milliseconds, on a new port.", "ms"},
+        {"vanish-every", "Vanish again <ms> milliseconds after every return (with --vanish-after and --come-back-after).", "ms"},
+        {"stamp-log", "Write a line to <file> for every time-stamped frame sent, and for every vanish and return.", "file"},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
@@ -99,6 +101,10 @@ int main(int argc, char *argv[])
         server.setVanishAfterMs(int(intOption(parser, "vanish-after", 0, 86400000)));
     if (parser.isSet("come-back-after"))
         server.setComeBackAfterMs(int(intOption(parser, "come-back-after", 0, 86400000)));
+    if (parser.isSet("vanish-every"))
+        server.setVanishEveryMs(int(intOption(parser, "vanish-every", 0, 86400000)));
+    if (parser.isSet("stamp-log") && !server.setStampLog(parser.value("stamp-log")))
+        fail(QStringLiteral("--stamp-log: cannot write \"%1\"").arg(parser.value("stamp-log")));
     if (parser.isSet("link") && !server.setLinkPath(parser.value("link")))
         fail(QStringLiteral("--link: \"%1\" exists and is not a symlink").arg(parser.value("link")));
 

@@ -32,6 +32,28 @@ PtyCardServer::~PtyCardServer()
 {
     closePair();
     removeLink();
+    if (m_stampLog)
+        std::fclose(m_stampLog);
+}
+
+bool PtyCardServer::setStampLog(const QString &path)
+{
+    m_stampLog = std::fopen(QFile::encodeName(path).constData(), "w");
+    if (!m_stampLog)
+        return false;
+    m_card.onSample = [this](const SimStreamRecord &r) {
+        if (r.type == 2 && isPresent())
+            logLine("stamp", r.timeStamp);
+    };
+    return true;
+}
+
+void PtyCardServer::logLine(const char *what, quint32 clock)
+{
+    if (!m_stampLog)
+        return;
+    std::fprintf(m_stampLog, "%s %u\n", what, clock);
+    std::fflush(m_stampLog);
 }
 
 bool PtyCardServer::start()
@@ -94,6 +116,7 @@ void PtyCardServer::vanish()
         return;
     m_vanishTimer.stop();
     closePair();
+    logLine("vanish", m_card.clockMs(nowMs()));
     // A device node that is gone leaves no name behind; a dangling link could meet a reused pty.
     removeLink();
     emit vanished();
@@ -110,6 +133,9 @@ bool PtyCardServer::reappear()
         return false;
     if (!m_linkPath.isEmpty())
         pointLink();
+    logLine("back", m_card.clockMs(nowMs()));
+    if (m_vanishEveryMs >= 0)
+        m_vanishTimer.start(m_vanishEveryMs);
     emit reappeared(m_slavePath);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <cstdio>
 
 class QSocketNotifier;
 
@@ -34,6 +35,11 @@ public:
     // Negative turns the option off. Vanishing counts from start(), coming back from the vanish.
     void setVanishAfterMs(int ms) { m_vanishAfterMs = ms; }
     void setComeBackAfterMs(int ms) { m_comeBackAfterMs = ms; }
+    // Vanish again this long after every return (negative: once at most).
+    void setVanishEveryMs(int ms) { m_vanishEveryMs = ms; }
+    // Writes a line for every time-stamped frame that reaches the port ("stamp <card time>") and
+    // for every vanish and return ("vanish <card time>", "back <card time>").
+    bool setStampLog(const QString &path);
 
     SimCard &card() { return m_card; }
     qint64 nowMs() const { return m_clock.elapsed(); }
@@ -68,4 +74,7 @@ private:
     QString m_linkTarget;   // what the symlink was last pointed at by us
     int m_vanishAfterMs = -1;
     int m_comeBackAfterMs = -1;
+    int m_vanishEveryMs = -1;
+    std::FILE *m_stampLog = nullptr;
+    void logLine(const char *what, quint32 clock);
 };

@@ -460,6 +460,8 @@ void SimCard::emitSample(qint64 atMs)
     if (wrongSum)
         f.back() = char(~quint8(f.back()));
     rec.corrupted = emitBytes(f) || wrongSum;
+    if (onSample)
+        onSample(rec);
     if (m_logEnabled)
         m_log.append(std::move(rec));
 }

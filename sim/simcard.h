@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QtGlobal>
 #include <array>
+#include <functional>
 
 struct SimSample
 {
@@ -102,6 +103,8 @@ public:
     void clearStreamLog() { m_log.clear(); }
     // A long-running server turns the log off so it does not grow without end.
     void setStreamLogEnabled(bool on) { m_logEnabled = on; }
+    // Told of every sample frame as it goes out, log or no log.
+    std::function<void(const SimStreamRecord &)> onSample;
 
     void setPressing(bool on) { m_pressing = on; }
     bool pressing() const { return m_pressing; }
