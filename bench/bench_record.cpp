@@ -60,6 +60,7 @@ int main(int argc, char **argv)
     thread.start();
 
     long rssBefore = 0;
+    QString journalPath;
     {
         RecordWindow window;
         window.setLink(link);
@@ -100,6 +101,8 @@ int main(int argc, char **argv)
 
         emit link->DataTypeSetResult(0, 0); // the card's answer to stop
         session->store()->waitFinished(-1);
+        std::printf("RSS once the writer has caught up: %.1f MiB (fed %.0f times faster than a card sends)\n",
+                    statusKiB("VmRSS:") / 1024.0, 3600.0 / (double(ns) / 1e9));
         const QString file = dir.filePath("hour.csv");
         window.saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
         // The success message box is modal; close it as soon as it shows.
@@ -121,6 +124,16 @@ int main(int argc, char **argv)
             std::printf("cp of the journal (%lld bytes) and sync: %lld ms\n",
                         (long long)QFileInfo(window.journalPath()).size(), (long long)timer.elapsed());
         }
+        journalPath = window.journalPath();
+    }
+    if (!journalPath.isEmpty()) {
+        // The tool starts again and takes the journal over, as after a crash.
+        RecordWindow again;
+        QElapsedTimer timer;
+        timer.start();
+        const bool recovered = again.recoverJournal(journalPath);
+        std::printf("recovery of the journal: %s in %.2f ms\n", recovered ? "taken over" : "FAILED",
+                    timer.nsecsElapsed() / 1e6);
     }
     std::printf("peak RSS of the process: %.1f MiB\n", statusKiB("VmHWM:") / 1024.0);
 

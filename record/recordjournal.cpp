@@ -171,6 +171,9 @@ void writerLoop(std::shared_ptr<RecordJournal::State> s)
             s->tail.prepend(unsent); // the file took none of these
             unsent.clear();
         }
+        // A burst (rows fed faster than a card sends them) leaves a large buffer: let it go.
+        if (unsent.isEmpty() && unsent.capacity() > (1 << 20))
+            unsent = QByteArray();
         if (!s->failed && !unsent.isEmpty() && s->fd < 0 && s->kind == RecordJournal::State::Kind::Output)
             openOutput(*s, lock);
         if (!s->failed && !unsent.isEmpty() && s->fd >= 0) {
