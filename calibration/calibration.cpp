@@ -1,28 +1,19 @@
 #include "calibration.h"
 #include "ui_calibration.h"
 
+#include "acquisition.h"
 #include "checkboxdelegate.h"
 #include "slaveprotocol.h"
 #include "unfinishedinput.h"
 
-#include <QEventLoop>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QStandardItemModel>
-#include <QThread>
 
 namespace {
 
 enum : int { ColumnId, ColumnTick, ColumnX, ColumnY, ColumnZ, ColumnCount };
 enum : int { TickMs = 50, FullProgress = 100 };
-
-void waitOneTick()
-{
-    QEventLoop loop;
-    QTimer::singleShot(TickMs, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 int16_t cellValue(const QStandardItem *item)
 {
@@ -147,11 +138,7 @@ bool Calibration::linkOpen() const
 
 void Calibration::invokeSetChecking(bool check)
 {
-    // Qt refuses a blocking-queued call into its own thread, which would silently skip the
-    // switch of the card's data type; call directly then.
-    const Qt::ConnectionType type =
-        m_link->thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection;
-    QMetaObject::invokeMethod(m_link, "setChecking", type, Q_ARG(bool, check));
+    QMetaObject::invokeMethod(m_link, "setChecking", blockingCallTo(m_link), Q_ARG(bool, check));
 }
 
 void Calibration::checkDataWriteResult(int res)
@@ -207,36 +194,19 @@ void Calibration::on_btnCheck_clicked()
     ui->btnRead->setEnabled(false);
     ui->btnWrite->setEnabled(false);
 
-    invokeSetChecking(true);
-
-    QProgressDialog progress("正在获取校准数据...", "取消", 0, FullProgress, this);
-    progress.setWindowTitle("校准");
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setFixedWidth(300);
-    progress.setValue(m_tickCount);
-    progress.show();
-
-    waitOneTick();
-    progress.setValue(qMin(m_tickCount, int(FullProgress)));
-    bool checkingEnded = false;
-    while (m_tickCount < FullProgress) {
-        if (progress.wasCanceled())
-            break;
-        if (!linkOpen()) {
-            invokeSetChecking(false);
-            checkingEnded = true;
-            progress.cancel();
-            break;
-        }
-        waitOneTick();
-        progress.setValue(qMin(m_tickCount, int(FullProgress)));
-    }
-    if (!checkingEnded)
-        invokeSetChecking(false);
+    // Five seconds of the card's source values, summed on the link thread meanwhile.
+    Acquisition acquisition;
+    acquisition.title = "校准";
+    acquisition.total = FullProgress;
+    acquisition.pollMs = TickMs;
+    acquisition.begin = [this] { invokeSetChecking(true); };
+    acquisition.progress = [this] { return m_tickCount; };
+    acquisition.end = [this] { invokeSetChecking(false); };
+    const bool acquired = acquisition.run(this, m_link);
     // Also on failure: a timer left running would tick on for nothing.
     m_tickTimer.stop();
 
-    if (progress.wasCanceled()) {
+    if (!acquired) {
         QMessageBox::warning(this, "提示", "校准数据获取失败");
     } else {
         fillFromLink();

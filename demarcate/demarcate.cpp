@@ -1,8 +1,11 @@
 #include "demarcate.h"
 #include "ui_demarcate.h"
 
+#include "acquisition.h"
+#include "cardcommands.h"
 #include "checkboxdelegate.h"
 #include "config.h"
+#include "tablestyle.h"
 #include "unfinishedinput.h"
 
 #include <QDebug>
@@ -96,10 +99,7 @@ Demarcate::Demarcate(QWidget *parent)
     ui->singleReadTable->setColumnWidth(0, 70);
     ui->singleReadTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->singleReadTable->setAlternatingRowColors(true);
-    ui->singleReadTable->setStyleSheet(
-        "QTableView {background-color:rgb(255,255,255);alternate-background-color:rgb(233,233,233);"
-        "gridline-color:#B0B0B0;selection-color:#FF6347;selection-background-color:#6495ED;}"
-        "QHeaderView::section {background-color:#33A1C9;border-bottom:1px solid #E0DDDC;height:30px;}");
+    ui->singleReadTable->setStyleSheet(tableStyleSheet());
     ui->singleReadTable->setItemDelegateForColumn(0, new CheckBoxDelegate(0, this));
 
     // Filling the combo boxes runs the selection slots, which set the titles and lists.
@@ -180,8 +180,7 @@ bool Demarcate::linkOpen() const
 
 Qt::ConnectionType Demarcate::blockingCall() const
 {
-    // Blocking on a link that lives on this thread would never return.
-    return m_link->thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection;
+    return blockingCallTo(m_link);
 }
 
 Demarcate::SingleList *Demarcate::singleListFor(int xyz, int sensorId)
@@ -246,7 +245,7 @@ void Demarcate::demarcateOperationResult(int option, int res, int param)
 {
     Q_UNUSED(param)
     switch (option) {
-    case 0x87:
+    case RemoveAllDemarcationPoints:
         // A refusal by the card is a failure as much as no answer at all.
         if (res != 0) {
             QMessageBox::information(this, "错误信息", "删除驱动卡标定数据失败");
@@ -256,7 +255,7 @@ void Demarcate::demarcateOperationResult(int option, int res, int param)
             list.clear();
         redrawReadTable(ui->comAxitSelect->currentIndex());
         return;
-    case 0x89: {
+    case WriteSinglePoint: {
         if (m_singleWrites.isEmpty())
             return; // nothing of ours was on its way
         const SingleWrite written = m_singleWrites.takeFirst();
@@ -281,7 +280,7 @@ void Demarcate::demarcateOperationResult(int option, int res, int param)
             QMessageBox::information(this, "错误信息", "标定数据写入失败");
         return;
     }
-    case 0x8B: {
+    case RemoveAllSinglePoints: {
         SingleList *target = m_singleRemoveAllTarget ? m_singleRemoveAllTarget : m_currentSingleList;
         m_singleRemoveAllTarget = nullptr;
         if (res != 0) {
@@ -371,49 +370,24 @@ Demarcate::Acquired Demarcate::acquire(const QString &title, const QString &fail
     m_progressCount = 0;
     m_progressTimer->start(AcquireWatchdogMs);
 
-    QMetaObject::invokeMethod(m_link, "demarcateStart", Qt::QueuedConnection, Q_ARG(uint, uint(AcquireFrames)));
-    // demarcateStart sets the remaining count before it waits for the card in a local loop,
-    // and that loop runs this empty call: the first poll below already sees the new count.
-    QMetaObject::invokeMethod(m_link, [] {}, blockingCall());
-
-    auto *dialog = new QProgressDialog(this);
-    m_progressDialog = dialog;
-    dialog->setLabelText("正在获取校准数据...");
-    dialog->setCancelButtonText("取消");
-    dialog->setRange(0, AcquireFrames);
-    dialog->setWindowTitle(title);
-    dialog->setWindowModality(Qt::WindowModal);
-    dialog->setFixedWidth(300);
-    dialog->setValue(m_progressCount);
-    dialog->show();
-
-    auto poll = [this, dialog] {
-        QEventLoop loop;
-        QTimer::singleShot(PollMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        m_progressCount = AcquireFrames - int(m_link->demarcateRemain());
-        dialog->setValue(m_progressCount);
+    // Twenty source frames, summed on the link thread meanwhile.
+    Acquisition acquisition;
+    acquisition.title = title;
+    acquisition.total = AcquireFrames;
+    acquisition.pollMs = PollMs;
+    acquisition.begin = [this] {
+        QMetaObject::invokeMethod(m_link, "demarcateStart", Qt::QueuedConnection, Q_ARG(uint, uint(AcquireFrames)));
+        // demarcateStart sets the remaining count before it waits for the card in a local loop,
+        // and that loop runs this empty call: the first poll already sees the new count.
+        QMetaObject::invokeMethod(m_link, [] {}, blockingCall());
     };
-
-    bool stopped = false;
-    poll();
-    while (m_progressCount < AcquireFrames) {
-        if (dialog->wasCanceled())
-            break;
-        if (!m_link->isPortOpen()) {
-            QMetaObject::invokeMethod(m_link, "demarcateStop", blockingCall());
-            stopped = true;
-            dialog->cancel();
-            break;
-        }
-        poll();
-    }
-    if (!stopped)
-        QMetaObject::invokeMethod(m_link, "demarcateStop", blockingCall());
+    acquisition.progress = [this] { return m_progressCount = AcquireFrames - int(m_link->demarcateRemain()); };
+    acquisition.end = [this] { QMetaObject::invokeMethod(m_link, "demarcateStop", blockingCall()); };
+    const bool acquired = acquisition.run(this, m_link, &m_progressDialog);
 
     m_progressTimer->stop();
     Acquired result = Acquired::NoSensors;
-    if (dialog->wasCanceled()) {
+    if (!acquired) {
         QMessageBox::warning(this, "提示", failure);
         result = Acquired::Failed;
     } else if (m_link->axitNum() > 0) {
@@ -426,7 +400,6 @@ Demarcate::Acquired Demarcate::acquire(const QString &title, const QString &fail
                                         sums[i].z / AcquireFrames});
         result = Acquired::Done;
     }
-    delete dialog;
     m_acquiring = false;
     return result;
 }

@@ -1,5 +1,7 @@
 #include "slaveprotocol.h"
 
+#include "cardcommands.h"
+
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -28,8 +30,9 @@ uint8_t *putI16(uint8_t *p, int16_t v)
 bool isStatusReply(uint8_t c)
 {
     switch (c) {
-    case 0x80: case 0x82: case 0x83: case 0x86: case 0x87:
-    case 0x89: case 0x8A: case 0x8B: case 0x8D:
+    case WriteBaseline: case SetDataType: case SetSampleFrequency: case RemoveDemarcationPoints:
+    case RemoveAllDemarcationPoints: case WriteSinglePoint: case RemoveSinglePoints: case RemoveAllSinglePoints:
+    case SyncTimeStamp:
         return true;
     default:
         return false;
@@ -128,20 +131,20 @@ void SlaveProtocol::decodeSlaveBase(const uint8_t *data, uint16_t n)
     const int len = n - 1;
 
     switch (c) {
-    case 0x00:
-    case 0x01: {
+    case SampleDemarcated:
+    case SampleSource: {
         m_recvInfoType.store(c);
         const int count = len / 6;
         if (count > MaxSensors)
             return;
         decodeSamples(p, count);
-        if (c == 0x01)
+        if (c == SampleSource)
             accumulate();
         m_axitNum.store(count);
         emit AxitReceive(m_samples, uint(count));
         return;
     }
-    case 0x02: {
+    case SampleTimeStamped: {
         m_recvInfoType.store(2);
         // Without the four time-stamp bytes the frame carries nothing usable.
         if (len < 4)
@@ -156,20 +159,20 @@ void SlaveProtocol::decodeSlaveBase(const uint8_t *data, uint16_t n)
         emit AxitReceive(m_samples, uint(count), uint(timeStamp));
         return;
     }
-    case 0x84:
+    case ReadSampleFrequency:
         if (len < 1)
             return;
         m_freIndex.store(p[0]);
         m_readFreIndex = p[0];
         m_replyStatus[c] = 0;
         return;
-    case 0x81:
+    case ReadBaseline:
         decodeCheckData(p, len);
         return;
-    case 0x88:
+    case ReadDemarcationPoints:
         decodeDemarcateInfo(p, len);
         return;
-    case 0x8C:
+    case ReadSinglePoints:
         decodeSingleInfo(p, len);
         return;
     default:
@@ -189,7 +192,7 @@ void SlaveProtocol::decodeSamples(const uint8_t *p, int count)
 
 void SlaveProtocol::readCurrentSampleFre(int mesc)
 {
-    const int res = requestReply(0x84, nullptr, 0, mesc);
+    const int res = requestReply(ReadSampleFrequency, nullptr, 0, mesc);
     // A close handled during the wait resets the index; the answer still is what the card said.
     emit sampleFreResult(0, res, res == 0 ? m_readFreIndex : m_freIndex.load());
 }
@@ -199,13 +202,13 @@ void SlaveProtocol::setSampleFre(uint freIndex, int mesc)
     qDebug().noquote().nospace() << "freIndex=" << freIndex;
     m_freIndex.store(int(freIndex));
     const uint8_t payload = static_cast<uint8_t>(freIndex);
-    const int res = requestReply(0x83, &payload, 1, mesc);
+    const int res = requestReply(SetSampleFrequency, &payload, 1, mesc);
     emit sampleFreResult(1, res, 0);
 }
 
 void SlaveProtocol::setInfoType(uchar type, int id)
 {
-    const int res = requestReply(0x82, &type, 1, m_replyTimeoutMs);
+    const int res = requestReply(SetDataType, &type, 1, m_replyTimeoutMs);
     qDebug().noquote().nospace() << "data type set " << int(type);
     emit DataTypeSetResult(res, id);
 }
@@ -224,7 +227,7 @@ void SlaveProtocol::timeStampSync(uint timeStamp)
     // original time would set its clock back by the time waited, so it carries the time now.
     QElapsedTimer sinceFirst;
     sinceFirst.start();
-    const int res = requestReply(0x8D, payload, 4, m_replyTimeoutMs, [&] {
+    const int res = requestReply(SyncTimeStamp, payload, 4, m_replyTimeoutMs, [&] {
         put(uint((quint64(timeStamp) + quint64(sinceFirst.elapsed())) % 86400000u));
     });
     qDebug().noquote().nospace() << "time stamp sync " << res;
@@ -235,7 +238,7 @@ void SlaveProtocol::timeStampSync(uint timeStamp)
 
 int SlaveProtocol::readCheckData()
 {
-    return tx_frame_send(0x81, nullptr, 0);
+    return tx_frame_send(ReadBaseline, nullptr, 0);
 }
 
 void SlaveProtocol::decodeCheckData(const uint8_t *p, int len)
@@ -262,11 +265,11 @@ void SlaveProtocol::setChecking(bool check)
             m_accumulated = 0;
         }
         const uint8_t type = 1;
-        tx_frame_send(0x82, &type, 1);
+        tx_frame_send(SetDataType, &type, 1);
         m_checking = true;
     } else {
         const uint8_t type = 0;
-        tx_frame_send(0x82, &type, 1);
+        tx_frame_send(SetDataType, &type, 1);
         {
             QMutexLocker lock(&m_checkMutex);
             qDebug().noquote().nospace() << "checkCnt=" << m_accumulated;
@@ -303,13 +306,13 @@ void SlaveProtocol::demarcateStart(uint count)
     m_checkData.fill(CheckData_t{});
     m_demarcateRemain.store(count);
     const uint8_t type = 1;
-    requestReply(0x82, &type, 1, m_replyTimeoutMs);
+    requestReply(SetDataType, &type, 1, m_replyTimeoutMs);
 }
 
 void SlaveProtocol::demarcateStop()
 {
     m_demarcateRemain.store(0);
-    requestReply(0x82, &m_savedInfoType, 1, m_replyTimeoutMs);
+    requestReply(SetDataType, &m_savedInfoType, 1, m_replyTimeoutMs);
 }
 
 void SlaveProtocol::checkDataWrite(QList<AxitSingle_t> &axit)
@@ -328,14 +331,14 @@ void SlaveProtocol::checkDataWrite(QList<AxitSingle_t> &axit)
         p = putI16(p, a.y);
         p = putI16(p, a.z);
     }
-    const int res = requestReply(0x80, payload, int(p - payload), m_replyTimeoutMs);
+    const int res = requestReply(WriteBaseline, payload, int(p - payload), m_replyTimeoutMs);
     emit calibrationDataWriteResult(res);
 }
 
 void SlaveProtocol::demarcateRemoveAll()
 {
-    const int res = requestReply(0x87, nullptr, 0, m_replyTimeoutMs);
-    emit demarcateOperationResult(0x87, res, 0);
+    const int res = requestReply(RemoveAllDemarcationPoints, nullptr, 0, m_replyTimeoutMs);
+    emit demarcateOperationResult(RemoveAllDemarcationPoints, res, 0);
 }
 
 void SlaveProtocol::demarcateRemove(int xyz, QList<short> &list)
@@ -349,7 +352,7 @@ void SlaveProtocol::demarcateRemove(int xyz, QList<short> &list)
     *p++ = static_cast<uint8_t>(xyz);
     for (short v : list)
         p = putI16(p, v);
-    const int res = requestReply(0x86, payload, int(p - payload), m_replyTimeoutMs);
+    const int res = requestReply(RemoveDemarcationPoints, payload, int(p - payload), m_replyTimeoutMs);
     emit demarcateRemoveResult(res, xyz, list);
 }
 
@@ -367,15 +370,15 @@ void SlaveProtocol::demarcateSingleRemove(int xyz, int sensorId, QList<short> &l
         qDebug().noquote().nospace() << "single remove: " << i << " " << list[i];
         p = putI16(p, list[i]);
     }
-    const int res = requestReply(0x8A, payload, int(p - payload), m_replyTimeoutMs);
+    const int res = requestReply(RemoveSinglePoints, payload, int(p - payload), m_replyTimeoutMs);
     emit demarcateSingleRemoveResult(res, xyz, sensorId, list);
 }
 
 void SlaveProtocol::demarcateSingleRemoveAll(int xyz, int sensorId)
 {
     const uint8_t payload[2] = {uint8_t(xyz), uint8_t(sensorId)};
-    const int res = requestReply(0x8B, payload, 2, m_replyTimeoutMs);
-    emit demarcateOperationResult(0x8B, res, 0);
+    const int res = requestReply(RemoveAllSinglePoints, payload, 2, m_replyTimeoutMs);
+    emit demarcateOperationResult(RemoveAllSinglePoints, res, 0);
 }
 
 void SlaveProtocol::demarcateSingleWrite(int xyz, int sensorId, short pressure, short x, short y, short z)
@@ -387,22 +390,22 @@ void SlaveProtocol::demarcateSingleWrite(int xyz, int sensorId, short pressure, 
     p = putI16(p, x);
     p = putI16(p, y);
     putI16(p, z);
-    const int res = requestReply(0x89, payload, 10, m_replyTimeoutMs);
+    const int res = requestReply(WriteSinglePoint, payload, 10, m_replyTimeoutMs);
     qDebug().noquote().nospace() << "single write return:" << res;
-    emit demarcateOperationResult(0x89, res, 0);
+    emit demarcateOperationResult(WriteSinglePoint, res, 0);
 }
 
 void SlaveProtocol::demarcateSingleRead(int xyz, int sensorId)
 {
     const uint8_t payload[2] = {uint8_t(xyz), uint8_t(sensorId)};
-    tx_frame_send(0x8C, payload, 2);
+    tx_frame_send(ReadSinglePoints, payload, 2);
 }
 
 // The card answers with one 0x88 frame per stored point of the axis; nothing else ends the read.
 void SlaveProtocol::readDemarcateInfo(int xyz)
 {
     const uint8_t axis = static_cast<uint8_t>(xyz);
-    tx_frame_send(0x88, &axis, 1);
+    tx_frame_send(ReadDemarcationPoints, &axis, 1);
 }
 
 void SlaveProtocol::decodeDemarcateInfo(const uint8_t *p, int len)

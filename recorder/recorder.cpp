@@ -2,6 +2,7 @@
 
 #include "myserialport.h"
 #include "recordformat.h"
+#include "cardcommands.h"
 #include "mqttpublisher.h"
 #include "recordjournal.h"
 
@@ -422,7 +423,7 @@ int Recorder::run()
         // The card may have taken the sync and begun its time-stamped stream: it is told to stop,
         // without waiting for the answer.
         const uint8_t type = 0;
-        m_link->tx_frame_send(0x82, &type, 1);
+        m_link->tx_frame_send(SetDataType, &type, 1);
         m_link->flushPort();
         return failBeforeStart(m_portLost ? int(PortFailed) : int(Recorded),
                                m_portLost ? lost : QString("interrupted before the recording started"));

@@ -7,7 +7,7 @@ if(TARGET tactilon_publish AND NOT TARGET tactilon_testmqtt)
 endif()
 
 if(TARGET tactilon_publishdialog)
-  tactilon_test(tst_publish SOURCES publish/tst_publish.cpp LIBS tactilon_publishdialog tactilon_config)
+  tactilon_test(tst_publish SOURCES publish/tst_publish.cpp LIBS tactilon_publishdialog tactilon_commoncore)
   tactilon_test(tst_publishbroker SOURCES publish/tst_publishbroker.cpp
     LIBS tactilon_publish tactilon_testmqtt tactilon_sim TIMEOUT 300)
 endif()

@@ -1,6 +1,7 @@
 #include "curvegraphic.h"
 
 #include "curvemath.h"
+#include "tablestyle.h"
 #include "mycurvegraphic.h"
 #include "ui_curvegraphic.h"
 
@@ -182,10 +183,7 @@ void CurveGraphic::setupTable()
     table->verticalHeader()->hide();
     table->setAlternatingRowColors(true);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setStyleSheet(QStringLiteral(
-        "QTableView {background-color:rgb(255,255,255);alternate-background-color:rgb(233,233,233);"
-        "gridline-color:#B0B0B0;selection-color:#FF6347;selection-background-color:#6495ED;}"
-        "QHeaderView::section {background-color:#33A1C9;border-bottom:1px solid #E0DDDC;height:30px;}"));
+    table->setStyleSheet(tableStyleSheet());
 }
 
 void CurveGraphic::setItemData(QList<Axit_t> &axit, uint num)
