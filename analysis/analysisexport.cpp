@@ -1,12 +1,11 @@
 #include "analysisexport.h"
 
+#include "replacingfile.h"
 #include "replaycsv.h"
 
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,18 +14,8 @@ namespace {
 // Rows are gathered into blocks of about this size before each write and cancel check.
 constexpr qsizetype BlockBytes = 1 << 20;
 
-void syncFolder(const QByteArray &folder)
-{
-    // The rename is only durable once the folder is; a folder that cannot be synced is no error.
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 template <typename RowAt>
-ExportResult writeRows(ExportFile &file, qsizetype count, RowAt rowAt, const std::atomic<bool> *cancel,
+ExportResult writeRows(ReplacingFile &file, qsizetype count, RowAt rowAt, const std::atomic<bool> *cancel,
                        std::atomic<qint64> *done)
 {
     QByteArray block = analysisCsvHeader();
@@ -47,102 +36,12 @@ ExportResult writeRows(ExportFile &file, qsizetype count, RowAt rowAt, const std
         return ExportResult::Failed;
     if (cancel && cancel->load())
         return ExportResult::Cancelled;
-    return file.finish() ? ExportResult::Written : ExportResult::Failed;
+    return ExportResult::Written;
 }
 
 } // namespace
 
-ExportFile::ExportFile(const QString &target)
-    : m_target(target)
-{
-}
-
-ExportFile::~ExportFile()
-{
-    if (!m_committed)
-        discard();
-}
-
-bool ExportFile::open()
-{
-    QFileInfo info(m_target);
-    // A symbolic link keeps pointing where it did; the file it names is what gets replaced.
-    if (info.isSymLink())
-        info = QFileInfo(info.symLinkTarget());
-    // A device or a pipe cannot be replaced by renaming, and a read-only file is not ours to replace.
-    if (info.exists() && (!info.isFile() || !info.isWritable()))
-        return false;
-    m_target = info.absoluteFilePath();
-    const QByteArray base = QFile::encodeName(info.absolutePath() + QLatin1String("/.") + info.fileName());
-    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-        const QByteArray name = base + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".part";
-        m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd >= 0)
-            m_tempPath = name;
-        else if (errno != EEXIST)
-            return false;
-    }
-    return m_fd >= 0;
-}
-
-bool ExportFile::write(QByteArrayView bytes)
-{
-    const char *p = bytes.data();
-    qsizetype left = bytes.size();
-    while (!m_failed && left > 0) {
-        if (m_fd < 0) {
-            m_failed = true;
-            break;
-        }
-        const ssize_t n = ::write(m_fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            m_failed = true;
-        else {
-            p += n;
-            left -= n;
-        }
-    }
-    return !m_failed;
-}
-
-bool ExportFile::finish()
-{
-    if (m_fd < 0)
-        return false;
-    if (::fsync(m_fd) != 0)
-        m_failed = true;
-    if (::close(m_fd) != 0)
-        m_failed = true;
-    m_fd = -1;
-    return !m_failed;
-}
-
-bool ExportFile::commit()
-{
-    if (m_failed || m_fd >= 0 || m_tempPath.isEmpty())
-        return false;
-    const QByteArray target = QFile::encodeName(m_target);
-    if (::rename(m_tempPath.constData(), target.constData()) != 0)
-        return false;
-    m_committed = true;
-    syncFolder(QFile::encodeName(QFileInfo(m_target).absolutePath()));
-    return true;
-}
-
-void ExportFile::discard()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-    if (!m_tempPath.isEmpty() && !m_committed)
-        ::unlink(m_tempPath.constData());
-    m_tempPath.clear();
-}
-
-ExportResult writeRecordingAnalysis(ExportFile &file, const ReplayTable &table, float share,
+ExportResult writeRecordingAnalysis(ReplacingFile &file, const ReplayTable &table, float share,
                                     const std::atomic<bool> *cancel, std::atomic<qint64> *done)
 {
     QList<Axit_t> frame;
@@ -158,7 +57,7 @@ ExportResult writeRecordingAnalysis(ExportFile &file, const ReplayTable &table, 
         cancel, done);
 }
 
-ExportResult writeAnalysisRows(ExportFile &file, const std::deque<AnalysisRow> &rows,
+ExportResult writeAnalysisRows(ReplacingFile &file, const std::deque<AnalysisRow> &rows,
                                const std::atomic<bool> *cancel, std::atomic<qint64> *done)
 {
     const qint64 origin = rows.empty() ? 0 : rows.front().ms;

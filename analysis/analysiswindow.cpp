@@ -1,6 +1,7 @@
 #include "analysiswindow.h"
 
 #include "analysisexport.h"
+#include "replacingfile.h"
 #include "config.h"
 #include "copview.h"
 #include "replaycsv.h"
@@ -328,7 +329,7 @@ void AnalysisWindow::exportClicked()
     m_config->remove(ConfigGroup, ConfigKey);
     m_config->setValue(ConfigGroup, ConfigKey, fileName);
 
-    auto file = std::make_shared<ExportFile>(fileName);
+    auto file = std::make_shared<ReplacingFile>(fileName);
     if (!file->open()) {
         QMessageBox::warning(this, QStringLiteral("错误"), QStringLiteral("文件无法创建"));
         return;
@@ -354,12 +355,9 @@ void AnalysisWindow::exportClicked()
     const bool ran = runWithProgress(this, QStringLiteral("导出文件"), QStringLiteral("正在导出分析数据…"), total,
                                      [&job, &result](WorkerProgress &p) { result = job(p); }, exportProgressAfterMs);
     // Cancelled, or the window went away: the half-written file goes with it.
-    if (!ran || result == ExportResult::Cancelled || !self) {
-        file->discard();
+    if (!ran || result == ExportResult::Cancelled || !self)
         return;
-    }
     if (result != ExportResult::Written || !file->commit()) {
-        file->discard();
         QMessageBox::warning(this, QStringLiteral("错误"), QStringLiteral("文件写入失败"));
         return;
     }

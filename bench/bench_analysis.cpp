@@ -4,6 +4,7 @@
 // ReplayTable by the CSV parser). Run under xvfb-run or with QT_QPA_PLATFORM=offscreen:
 //   bench_analysis [--seconds N per phase, default 20] [--shot FILE: screenshot of the window]
 #include "analysisexport.h"
+#include "replacingfile.h"
 #include "analysiswindow.h"
 #include "linkthread.h"
 #include "recordformat.h"
@@ -155,7 +156,7 @@ int main(int argc, char **argv)
     const QString target = dir.filePath("analysis.csv");
     timer.restart();
     const double cpuBefore = threadCpuSeconds();
-    ExportFile file(target);
+    ReplacingFile file(target);
     const bool written = file.open()
                          && writeRecordingAnalysis(file, *table, contactShare(DefaultContactPercent)) == ExportResult::Written
                          && file.commit();

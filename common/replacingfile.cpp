@@ -10,6 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
 ReplacingFile::ReplacingFile(const QString &path, SyncFunction sync)
     : m_path(path)
     , m_sync(sync ? std::move(sync) : SyncFunction([](int fd) { return ::fsync(fd); }))
@@ -32,6 +46,9 @@ bool ReplacingFile::open()
     const QByteArray target = QFile::encodeName(m_path);
     struct stat st;
     const bool exists = ::stat(target.constData(), &st) == 0;
+    // A file the user may not write is not ours to replace, renaming or not.
+    if (exists && S_ISREG(st.st_mode) && ::access(target.constData(), W_OK) != 0)
+        return false;
     // Renaming over /dev/full or a FIFO would put a plain file in its place.
     if (!exists || S_ISREG(st.st_mode)) {
         const QFileInfo info(m_path);
@@ -48,9 +65,15 @@ bool ReplacingFile::open()
     return m_fd >= 0;
 }
 
+bool ReplacingFile::write(QByteArrayView bytes)
+{
+    m_failed = m_failed || m_fd < 0 || !writeAll(m_fd, bytes.data(), bytes.size());
+    return !m_failed;
+}
+
 bool ReplacingFile::commit()
 {
-    if (m_fd < 0)
+    if (m_fd < 0 || m_failed)
         return false;
     const int r = m_sync(m_fd);
     const bool synced = r == 0 || errno == EINVAL; // devices and pipes have nothing to sync

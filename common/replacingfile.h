@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <functional>
+
+// Writes all of it to the descriptor, again after a signal; false on any error.
+bool writeAll(int fd, const char *data, qint64 size);
 
 // A file the user chose, written so that what was there stays until the new content is complete
 // and on the disk: a regular file (or a new one) is written beside it and renamed over it once
@@ -17,10 +21,14 @@ public:
     ReplacingFile(const ReplacingFile &) = delete;
     ReplacingFile &operator=(const ReplacingFile &) = delete;
 
+    // False when no new file can be made, or the target is a file the user may not write.
     bool open();
     // The descriptor to write to, once open.
     int handle() const { return m_fd; }
-    // Syncs the new content, then puts it in place; false when any of that failed.
+    // From one thread at a time; false once anything failed.
+    bool write(QByteArrayView bytes);
+    // Syncs the new content, then puts it in place; false when a write, the sync or the rename
+    // failed (what was there then stays).
     bool commit();
 
 private:
@@ -28,4 +36,5 @@ private:
     QString m_tempPath; // written here first; empty when written in place
     SyncFunction m_sync;
     int m_fd = -1;
+    bool m_failed = false;
 };

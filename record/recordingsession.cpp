@@ -1,6 +1,7 @@
 #include "recordingsession.h"
 
 #include "recordformat.h"
+#include "replacingfile.h"
 #include "recordjournal.h"
 #include "slaveprotocol.h"
 #include "workerprogress.h"
@@ -11,26 +12,6 @@
 
 #include <cerrno>
 #include <unistd.h>
-
-namespace {
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    qint64 n = bytes.size();
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, size_t(n));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= w;
-    }
-    return true;
-}
-
-} // namespace
 
 RecordingSession::RecordingSession(QObject *parent)
     : QObject(parent)
@@ -310,7 +291,10 @@ RecordingSession::ExportJob RecordingSession::exportJob() const
     // With no row the header names what the link last saw, as an export always did.
     const int known = m_rows == 0 || !m_store ? (m_link ? m_link->axitNum() : 0) : m_maxSensors;
     if (!m_store || m_rows == 0)
-        return [known](int fd, WorkerProgress *) { return writeAll(fd, recordHeader(known)); };
+        return [known](int fd, WorkerProgress *) {
+            const QByteArray header = recordHeader(known);
+            return writeAll(fd, header.constData(), header.size());
+        };
     const RecordJournal::Reader rows = m_store->reader();
     const qint64 from = m_headerBytes;
     return [rows, from, known](int fd, WorkerProgress *progress) {
@@ -335,7 +319,8 @@ RecordingSession::ExportJob RecordingSession::exportJob() const
                 return !(progress && progress->cancel);
             });
         }
-        return writeAll(fd, recordHeader(sensors)) && rows.copyTo(fd, from, progress);
+        const QByteArray header = recordHeader(sensors);
+        return writeAll(fd, header.constData(), header.size()) && rows.copyTo(fd, from, progress);
     };
 }
 

@@ -1,6 +1,7 @@
 #include "recordjournal.h"
 
 #include "recordformat.h"
+#include "replacingfile.h"
 #include "workerprogress.h"
 
 #include <QDir>
@@ -29,19 +30,6 @@ QString errorText(int err)
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-bool writeAll(int fd, const char *p, qint64 n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, size_t(n));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= w;
-    }
-    return true;
-}
 
 } // namespace
 

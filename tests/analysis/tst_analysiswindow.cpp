@@ -281,7 +281,7 @@ void TestAnalysisWindow::failedExportKeepsTheOldFile_data()
     QTest::addColumn<QString>("message"); // a warning's text; empty for none
     QTest::newRow("missing folder") << "no-such-folder/out.csv" << "" << "文件无法创建";
     QTest::newRow("a folder") << "." << "" << "文件无法创建";
-    QTest::newRow("a device") << "/dev/full" << "" << "文件无法创建";
+    QTest::newRow("a device") << "/dev/full" << "" << "文件写入失败";
     QTest::newRow("full disk") << "old.csv" << "full" << "文件写入失败";
     QTest::newRow("cancelled") << "old.csv" << "cancel" << "";
 }
