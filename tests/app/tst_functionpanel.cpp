@@ -32,15 +32,6 @@
 
 namespace {
 
-template <typename T>
-T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(name);
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
-
 // Without a window manager nothing activates a window but the program itself.
 bool activate(QWidget *window)
 {
@@ -48,11 +39,6 @@ bool activate(QWidget *window)
         return false;
     window->activateWindow();
     return QTest::qWaitForWindowActive(window);
-}
-
-void click(MainWindow &w, const char *button)
-{
-    QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 #include "recordingsession.h"
 #include "recordwindow.h"
 #include "tempfolder.h"
-#include "../record/recordtestlink.h"
+#include "scriptedcard.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -28,20 +28,6 @@
 #include <QThread>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-template <typename T>
-T *child(MainWindow &w, const char *name)
-{
-    T *c = w.findChild<T *>(name);
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
 
 // Opens the main window's link on the pty and plays the card's answer to the frequency read.
 void openOnPty(MainWindow &w, PtyPair &pty, int freIndex)

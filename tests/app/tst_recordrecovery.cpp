@@ -10,7 +10,7 @@
 #include "myserialport.h"
 #include "ptycardserver.h"
 #include "recordjournal.h"
-#include "../record/recordtestlink.h"
+#include "scriptedcard.h"
 #include "recordwindow.h"
 
 #include <QApplication>
@@ -148,7 +148,7 @@ int runFlood(qint64 rows, const QString &exportPath)
 void exportTo(ModalDialogHelper &dialogs, RecordWindow *record, const QString &file)
 {
     record->saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
-    QCOMPARE(clickForDialog(dialogs, record->findChild<QPushButton *>("btnRecordExport")).text, QString("文件导出成功"));
+    QCOMPARE(dialogs.clickFor(record->findChild<QPushButton *>("btnRecordExport")).text, QString("文件导出成功"));
 }
 
 const DialogRecord RecoveryQuestion{"question", "提示", "发现未导出的记录，是否恢复?"};
@@ -220,7 +220,7 @@ void TestRecordRecovery::killedToolLeavesAJournalThatRecoveryExports()
     uint startTime = 0;
     for (const SimCommand &c : server.card().commandLog())
         if (c.cmd == 0x8D)
-            startTime = RecordTestLink::payloadTime(QByteArray(3, 0) + c.payload);
+            startTime = ScriptedCard::payloadTime(QByteArray(3, 0) + c.payload);
 
     // The tool starts again: it asks, and Yes brings the recording back into the record window.
     MainWindow w;

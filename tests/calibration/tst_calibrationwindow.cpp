@@ -1,7 +1,6 @@
 #include "calibration.h"
-#include "linkthread.h"
 #include "checkboxdelegate.h"
-#include "fakelink.h"
+#include "scriptedcard.h"
 #include "modaldialoghelper.h"
 
 #include <QApplication>
@@ -17,50 +16,9 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-DialogRecord info(const QString &title, const QString &text)
-{
-    return {"information", title, text};
-}
-
-DialogRecord warning(const QString &text)
-{
-    return {"warning", "提示", text};
-}
-
-const DialogRecord rangeWarning = warning("允许输入范围：-32767~32767");
+const DialogRecord rangeWarning = warning("提示", "允许输入范围：-32767~32767");
 const DialogRecord writeQuestion{"question", "提示", "确定写入吗?"};
 const DialogRecord acquisitionProgress{"progress", "校准", "正在获取校准数据..."};
-
-// The link runs on its own thread, as in the program: setChecking is called blocking-queued.
-struct LinkOnThread : LinkThread<FakeLink>
-{
-    LinkOnThread()
-    {
-        link->setOpen(true);
-        start();
-    }
-    // Every request of the given command is answered after a moment with the given frame.
-    void answer(uint8_t cmd, const QByteArray &reply)
-    {
-        link->onSend = [cmd, reply](FakeLink *l, const QByteArray &frame) {
-            if (uint8_t(frame.at(2)) == cmd)
-                QTimer::singleShot(2, l, [l, reply] { l->feed(reply); });
-        };
-    }
-};
-
-QByteArray sourceFrame(const QList<Axit_t> &samples)
-{
-    QByteArray payload;
-    for (const Axit_t &a : samples)
-        payload += be16(a.x) + be16(a.y) + be16(a.z);
-    return cardFrame(0x01, payload);
-}
 
 QByteArray baselinePayload(const QList<QList<int>> &rows)
 {
@@ -115,13 +73,15 @@ private:
 
     Calibration *m_window = nullptr;
     ModalDialogHelper *m_dialogs = nullptr;
-    LinkOnThread *m_link = nullptr;
+    // The link runs on its own thread, as in the program: setChecking is called blocking-queued.
+    ScriptedCard *m_link = nullptr;
 };
 
 void TestCalibrationWindow::init()
 {
     m_dialogs = new ModalDialogHelper;
-    m_link = new LinkOnThread;
+    m_link = new ScriptedCard(SlaveProtocol::DefaultReplyTimeoutMs);
+    m_link->replyDelayMs = 2;
     m_window = new Calibration;
     m_window->setLink(m_link->link);
     m_window->setSensorCount(4);
@@ -262,7 +222,7 @@ void TestCalibrationWindow::readReplies()
 
     edit(1, 2, "7");
     tick(1);
-    m_link->answer(0x81, cardFrame(0x81, payload));
+    m_link->setReply(0x81, cardFrame(0x81, payload));
     button("btnRead")->click();
     QVERIFY(m_dialogs->waitForCount(dialogs.size()));
     QTest::qWait(60);
@@ -287,7 +247,7 @@ void TestCalibrationWindow::writeSendsTickedRowsInOrder()
     tick(1);
     tick(4);
     model()->setData(model()->index(4, 1), false, Qt::UserRole);
-    m_link->answer(0x80, cardFrame(0x80, hex("00")));
+    m_link->setStatus(0x80, 0);
 
     bool defaultIsNo = false;
     connect(m_dialogs, &ModalDialogHelper::recorded, this, [&defaultIsNo](const DialogRecord &r) {
@@ -340,8 +300,7 @@ void TestCalibrationWindow::writeResults()
     QFETCH(int, status);
     QFETCH(QString, text);
     m_link->link->setReplyTimeout(300);
-    if (status >= 0)
-        m_link->answer(0x80, cardFrame(0x80, QByteArray(1, char(status))));
+    m_link->setStatus(0x80, status); // -1: the card stays silent
     tick(2);
     m_dialogs->answerNext(QMessageBox::Yes);
     button("btnWrite")->click();
@@ -385,7 +344,7 @@ void TestCalibrationWindow::abortedAcquisitionEndsCheckingFirst()
         m_dialogs->cancelNextProgressAfter(150);
 
     button("btnCheck")->click();
-    QCOMPARE(m_dialogs->records(), (QList<DialogRecord>{acquisitionProgress, warning("校准数据获取失败")}));
+    QCOMPARE(m_dialogs->records(), (QList<DialogRecord>{acquisitionProgress, warning("提示", "校准数据获取失败")}));
     QCOMPARE(sentAtWarning, (QList<QByteArray>{hex("A50382012B"), hex("A50382002A")}));
     QVERIFY(buttonsDisabled);
     QVERIFY(tickTimerStopped);
@@ -404,7 +363,7 @@ void TestCalibrationWindow::acquisitionWithLinkOnGuiThreadStillSwitchesCard()
     m_window->setLink(&local);
     m_dialogs->cancelNextProgressAfter(100);
     button("btnCheck")->click();
-    QCOMPARE(m_dialogs->records(), (QList<DialogRecord>{acquisitionProgress, warning("校准数据获取失败")}));
+    QCOMPARE(m_dialogs->records(), (QList<DialogRecord>{acquisitionProgress, warning("提示", "校准数据获取失败")}));
     QCOMPARE(local.sentFrames(), (QList<QByteArray>{hex("A50382012B"), hex("A50382002A")}));
 }
 
@@ -412,8 +371,8 @@ void TestCalibrationWindow::completedAcquisitionShowsAverages()
 {
     tick(1);
     // Frames come in pairs, so every sum holds an even number of frames and averages exactly.
-    const QByteArray pair = sourceFrame({{100, -200, 300}, {7, 8, 9}, {-1000, 0, 32767}})
-                            + sourceFrame({{102, -201, 300}, {7, 8, 9}, {-1002, 0, 32767}});
+    const QByteArray pair = sampleFrame(0x01, {{100, -200, 300}, {7, 8, 9}, {-1000, 0, 32767}})
+                            + sampleFrame(0x01, {{102, -201, 300}, {7, 8, 9}, {-1002, 0, 32767}});
     QTimer card;
     int progressSeen = 0; // the bar follows the acquisition
     connect(&card, &QTimer::timeout, this, [this, &pair, &progressSeen] {

@@ -62,7 +62,7 @@ void TestDemarcateAcquisition::singleAcquisitionFillsReadingsOfSelectedSensor()
     QCOMPARE(f.child<QLineEdit>("ltxtSingleDemarcateX")->text(), QString("209"));
     QCOMPARE(f.child<QLineEdit>("ltxtSingleDemarcateY")->text(), QString("-9"));
     QCOMPARE(f.child<QLineEdit>("ltxtSingleDemarcateZ")->text(), QString("1002"));
-    const QList<QByteArray> switches = f.card.framesWith(0x82);
+    const QList<QByteArray> switches = f.card.sentWithCode(0x82);
     QCOMPARE(switches, (QList<QByteArray>{cardFrame(0x82, QByteArray(1, 1)), cardFrame(0x82, QByteArray(1, 0))}));
     QVERIFY(f.window.findChildren<QProgressDialog *>().isEmpty());
 }
@@ -110,7 +110,7 @@ void TestDemarcateAcquisition::failedAcquisitionStopsCardBeforeWarning()
     QString form;
     connect(&f.dialogs, &ModalDialogHelper::recorded, this, [&](const DialogRecord &r) {
         if (r.kind == "warning")
-            sentAtWarning = f.card.framesWith(0x82);
+            sentAtWarning = f.card.sentWithCode(0x82);
         if (r.kind == "progress")
             form = progressForm(f.window.findChild<QProgressDialog *>());
     });
@@ -119,7 +119,7 @@ void TestDemarcateAcquisition::failedAcquisitionStopsCardBeforeWarning()
 
     QCOMPARE(f.dialogs.records().value(1), warning("提示", failure));
     QCOMPARE(sentAtWarning, (QList<QByteArray>{cardFrame(0x82, QByteArray(1, 1)), cardFrame(0x82, QByteArray(1, 2))}));
-    QCOMPARE(f.card.framesWith(0x82).size(), 2);
+    QCOMPARE(f.card.sentWithCode(0x82).size(), 2);
     QCOMPARE(f.child<QLineEdit>("ltxtSingleDemarcateX")->text(), QString());
 }
 
@@ -131,7 +131,7 @@ void TestDemarcateAcquisition::watchdogEndsAcquisitionOfSilentCard()
     f.click("btnSingleDemarcate");
     QVERIFY2(elapsed.elapsed() >= Demarcate::AcquireWatchdogMs - 100, qPrintable(QString::number(elapsed.elapsed())));
     QCOMPARE(f.dialogs.records(), (QList<DialogRecord>{progressOf("单点标定"), warning("提示", "单点标定失败！！！")}));
-    QCOMPARE(f.card.framesWith(0x82).last(), cardFrame(0x82, QByteArray(1, 0)));
+    QCOMPARE(f.card.sentWithCode(0x82).last(), cardFrame(0x82, QByteArray(1, 0)));
 }
 
 QTEST_MAIN(TestDemarcateAcquisition)

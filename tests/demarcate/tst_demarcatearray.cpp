@@ -110,7 +110,7 @@ void TestDemarcateArray::removeAllEmptiesListsOnlyWhenCardAgrees()
         QVERIFY(f.window.pointList(0).isEmpty() && f.window.pointList(1).isEmpty() && f.window.pointList(2).isEmpty());
         QCOMPARE(f.dialogs.count(), 0);
     }
-    QCOMPARE(f.card.framesWith(0x87).size(), status < 0 ? 3 : 1);
+    QCOMPARE(f.card.sentWithCode(0x87).size(), status < 0 ? 3 : 1);
 }
 
 void TestDemarcateArray::axisSelectionKeepsTableAndRemovalActsOnTheRowsShown()
@@ -131,13 +131,13 @@ void TestDemarcateArray::axisSelectionKeepsTableAndRemovalActsOnTheRowsShown()
     f.card.setStatus(0x86, 1);
     f.click("btnRemove");
     QCOMPARE(f.dialogs.waitForNext(), info("错误信息", "删除驱动卡指定的标定数据失败"));
-    QCOMPARE(f.card.framesWith(0x86), QList<QByteArray>{cardFrame(0x86, QByteArray(1, 0) + be16(1000) + be16(3000))});
+    QCOMPARE(f.card.sentWithCode(0x86), QList<QByteArray>{cardFrame(0x86, QByteArray(1, 0) + be16(1000) + be16(3000))});
 
     f.click("btnRead");
     QVERIFY(f.window.pointList(1).isEmpty());
     QCOMPARE(f.window.pointList(0).size(), 3);
     QCOMPARE(f.model("readTable")->rowCount(), 0);
-    QTRY_COMPARE(f.card.framesWith(0x88), QList<QByteArray>{cardFrame(0x88, QByteArray(1, 1))});
+    QTRY_COMPARE(f.card.sentWithCode(0x88), QList<QByteArray>{cardFrame(0x88, QByteArray(1, 1))});
 }
 
 void TestDemarcateArray::writeTableCellChecks_data()

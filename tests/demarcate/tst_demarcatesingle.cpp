@@ -168,8 +168,8 @@ void TestDemarcateSingle::selectionTitlesAndReadsCard()
     f.select("sensorIdSelect", 3);
     f.select("comSingleAxitSelect", 2);
     QCOMPARE(f.child<QGroupBox>("singleReadGroupBox")->title(), QString("传感器4-Z轴已写入标定信息"));
-    QTRY_COMPARE(f.card.framesWith(0x8C).size(), 2);
-    QCOMPARE(f.card.framesWith(0x8C).last(), cardFrame(0x8C, QByteArray::fromHex("0203")));
+    QTRY_COMPARE(f.card.sentWithCode(0x8C).size(), 2);
+    QCOMPARE(f.card.sentWithCode(0x8C).last(), cardFrame(0x8C, QByteArray::fromHex("0203")));
 
     // Each answer fills its own list; answers outside the store are refused or ignored.
     f.card.feed(readFrame(2, 1, {{5, 5, 5, 5}}));
@@ -182,7 +182,7 @@ void TestDemarcateSingle::selectionTitlesAndReadsCard()
     QCOMPARE(f.dialogs.count(), 1);
 
     f.click("btnSingleRead");
-    QTRY_COMPARE(f.card.framesWith(0x8C).size(), 3);
+    QTRY_COMPARE(f.card.sentWithCode(0x8C).size(), 3);
 }
 
 void TestDemarcateSingle::cardWriteAddsPointWhenAccepted_data()
@@ -204,7 +204,7 @@ void TestDemarcateSingle::cardWriteAddsPointWhenAccepted()
     f.card.setStatus(0x89, status);
     writePoint(f, 250, 100, -2, 3);
     const QByteArray payload = QByteArray::fromHex("0102") + be16(250) + be16(100) + be16(-2) + be16(3);
-    QTRY_COMPARE(f.card.framesWith(0x89).value(0), cardFrame(0x89, payload));
+    QTRY_COMPARE(f.card.sentWithCode(0x89).value(0), cardFrame(0x89, payload));
     if (message.isEmpty()) {
         QTRY_COMPARE(f.column("singleReadTable", 1), QStringList{"250"});
     } else {
@@ -232,7 +232,7 @@ void TestDemarcateSingle::cardAnswersGoToListTheyWereSentFor()
     f.click("btnSingleRemoveAll");
     f.select("sensorIdSelect", 2);
     QTRY_VERIFY(f.window.singleList(0, 1).isEmpty());
-    QCOMPARE(f.card.framesWith(0x8B), QList<QByteArray>{cardFrame(0x8B, QByteArray::fromHex("0001"))});
+    QCOMPARE(f.card.sentWithCode(0x8B), QList<QByteArray>{cardFrame(0x8B, QByteArray::fromHex("0001"))});
     QCOMPARE(f.column("singleReadTable", 1), QStringList{"250"});
 }
 
@@ -244,7 +244,7 @@ void TestDemarcateSingle::overlappingWritesAllReachTheListAndTheExport()
     writePoint(f, 250, 1, 2, 3);
     writePoint(f, 100, 4, 5, 6); // while the card has not answered the first
     QTRY_COMPARE_WITH_TIMEOUT(f.column("singleReadTable", 1), (QStringList{"100", "250"}), 5000);
-    QCOMPARE(f.card.framesWith(0x89).size(), 2);
+    QCOMPARE(f.card.sentWithCode(0x89).size(), 2);
     const QString path = m_dir.filePath("overlap.csv");
     f.window.saveFileName = [&](QWidget *, const QString &, const QString &, const QString &) { return path; };
     f.click("btnSingleExport");
@@ -260,7 +260,7 @@ void TestDemarcateSingle::cardRemovalRemovesNamedPressures()
     f.tick("singleReadTable", 1);
     f.click("btnSingleRemove");
     QTRY_COMPARE(f.column("singleReadTable", 1), (QStringList{"10", "30"}));
-    QCOMPARE(f.card.framesWith(0x8A), QList<QByteArray>{cardFrame(0x8A, QByteArray::fromHex("0000") + be16(20))});
+    QCOMPARE(f.card.sentWithCode(0x8A), QList<QByteArray>{cardFrame(0x8A, QByteArray::fromHex("0000") + be16(20))});
 
     QList<short> named{30, 99};
     emit f.card.link->demarcateSingleRemoveResult(0, 0, 0, named);

@@ -7,17 +7,9 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
 QByteArray sourceFrame(const QList<Axit_t> &samples, uint8_t cmd = 0x01)
 {
-    QByteArray payload;
-    for (const Axit_t &a : samples)
-        payload += be16(a.x) + be16(a.y) + be16(a.z);
-    return cardFrame(cmd, payload);
+    return sampleFrame(cmd, samples);
 }
 
 // Answers every request with a status reply of the same code.

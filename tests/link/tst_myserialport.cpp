@@ -12,11 +12,6 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
 struct LinkOnThread : LinkThread<MySerialport>
 {
     LinkOnThread() { start(); }

@@ -12,19 +12,6 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-QByteArray sampleFrame(uint8_t cmd, const QList<Axit_t> &samples, const QByteArray &prefix = {})
-{
-    QByteArray payload = prefix;
-    for (const Axit_t &a : samples)
-        payload += be16(a.x) + be16(a.y) + be16(a.z);
-    return cardFrame(cmd, payload);
-}
-
 // The frames a list of AxitReceive emissions carried, re-encoded as (n, x, y, z...) words.
 QList<QList<int>> receivedSamples(const QSignalSpy &spy)
 {

@@ -8,11 +8,6 @@
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
 // Answers every frame with the given bytes a few milliseconds later, as a card would.
 void answerWith(FakeLink &link, const QByteArray &reply, int delayMs = 3)
 {

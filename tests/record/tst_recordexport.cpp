@@ -1,5 +1,6 @@
 #include "modaldialoghelper.h"
-#include "recordtestlink.h"
+#include "scriptedcard.h"
+#include "userinput.h"
 #include "recordwindow.h"
 
 #include <QDir>
@@ -71,10 +72,10 @@ private slots:
 private:
     // Records frames with two sensors, stops, and returns the rows as they should be exported.
     QByteArray recordTwoSensorFrames(int count);
-    DialogRecord pressExport() { return clickForDialog(*m_dialogs, button(*m_window, "btnRecordExport")); }
+    DialogRecord pressExport() { return m_dialogs->clickFor(child<QPushButton>(*m_window, "btnRecordExport")); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<RecordTestLink> m_link;
+    std::unique_ptr<ScriptedCard> m_link;
     std::unique_ptr<RecordWindow> m_window;
     std::unique_ptr<ModalDialogHelper> m_dialogs;
     DialogScript m_script;
@@ -91,7 +92,7 @@ void TestRecordExport::init()
     QVERIFY(m_dir->isValid());
     // The store sits in the working directory, as at start-up.
     QDir::setCurrent(m_dir->path());
-    m_link = std::make_unique<RecordTestLink>();
+    m_link = std::make_unique<ScriptedCard>();
     m_window = std::make_unique<RecordWindow>();
     m_window->setLink(m_link->link);
     m_script = DialogScript();
@@ -110,7 +111,7 @@ void TestRecordExport::cleanup()
 
 QByteArray TestRecordExport::recordTwoSensorFrames(int count)
 {
-    QTest::mouseClick(button(*m_window, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(*m_window, "btnRecordStart"), Qt::LeftButton);
     if (!QTest::qWaitFor([this] { return m_window->recordingState() == 1; }, 3000))
         return {};
     const uint start = m_link->syncedStartTime();
@@ -122,7 +123,7 @@ QByteArray TestRecordExport::recordTwoSensorFrames(int count)
     }
     if (!QTest::qWaitFor([&] { return m_window->session()->rowCount() == count; }, 3000))
         return {};
-    QTest::mouseClick(button(*m_window, "btnRecordStop"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(*m_window, "btnRecordStop"), Qt::LeftButton);
     if (!QTest::qWaitFor([this] { return m_window->recordingState() == 0; }, 3000))
         return {};
     return expected;
@@ -176,7 +177,7 @@ void TestRecordExport::headerNamesTheLargestCountAmongTheRows()
 {
     QFETCH(QList<int>, counts);
     QFETCH(int, header);
-    QTest::mouseClick(button(*m_window, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(*m_window, "btnRecordStart"), Qt::LeftButton);
     QTRY_COMPARE(m_window->recordingState(), 1);
     const uint start = m_link->syncedStartTime();
     QByteArray rows;
@@ -185,7 +186,7 @@ void TestRecordExport::headerNamesTheLargestCountAmongTheRows()
         m_link->feed(stampedFrame(afterStart(start, uint(i)), samples));
         rows += expectedRow(uint(i), afterStart(start, uint(i)), samples);
     }
-    QTest::mouseClick(button(*m_window, "btnRecordStop"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(*m_window, "btnRecordStop"), Qt::LeftButton);
     QTRY_COMPARE(m_window->recordingState(), 0);
     // A card of six sensors is on the link by the time of the export.
     m_link->feed(cardFrame(0x00, QByteArray(36, '\0')));
@@ -275,7 +276,7 @@ void TestRecordExport::cancelledDialogChangesNothing()
     const QByteArray firstContent = readAll(first);
 
     m_script.answers.clear(); // cancelled: empty name
-    QTest::mouseClick(button(*m_window, "btnRecordExport"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(*m_window, "btnRecordExport"), Qt::LeftButton);
     QCOMPARE(m_script.calls.size(), 2);
     QTest::qWait(100);
     QCOMPARE(m_dialogs->count(), 1);
@@ -308,7 +309,7 @@ void TestRecordExport::dialogStartsInTheRememberedFolder()
     m_window = std::make_unique<RecordWindow>();
     m_script.attach(*m_window);
 
-    QTest::mouseClick(button(*m_window, "btnRecordExport"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(*m_window, "btnRecordExport"), Qt::LeftButton);
     QCOMPARE(m_script.calls.size(), 1);
     QCOMPARE(m_script.calls[0].folder, folder == "<desktop>"
                                            ? QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)

@@ -1,8 +1,9 @@
 // The one recording session behind the record window and tactilon-record, driven for both through
 // the same scripted card: each keeps its rows its own way, and the rows are the same.
+#include "recordformat.h"
 #include "recordingsession.h"
 #include "recordjournal.h"
-#include "recordtestlink.h"
+#include "scriptedcard.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,7 +41,7 @@ void TestRecordingSession::keepsTheSameRowsForEveryUser()
 {
     QFETCH(QString, store);
     QTemporaryDir dir;
-    RecordTestLink l;
+    ScriptedCard l;
     // The card streams right behind its answer: those frames are the recording's first rows.
     l.setAfterSyncReply([](uint start) { return stampedFrame(afterStart(start, 2), {{1, 2, 3}}); });
     RecordingSession session;

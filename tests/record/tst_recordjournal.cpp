@@ -1,7 +1,8 @@
 // The record window's journal: the copy on disk of the recording in memory.
 #include "modaldialoghelper.h"
 #include "recordjournal.h"
-#include "recordtestlink.h"
+#include "scriptedcard.h"
+#include "userinput.h"
 #include "recordwindow.h"
 
 #include <QDir>
@@ -26,18 +27,18 @@ QByteArray readFile(const QString &path)
 
 bool startRecording(RecordWindow &w)
 {
-    QTest::mouseClick(button(w, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStart"), Qt::LeftButton);
     return QTest::qWaitFor([&w] { return w.recordingState() == 1; }, 3000);
 }
 
 bool stopRecording(RecordWindow &w)
 {
-    QTest::mouseClick(button(w, "btnRecordStop"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStop"), Qt::LeftButton);
     return QTest::qWaitFor([&w] { return w.recordingState() == 0; }, 3000);
 }
 
 // Frames of three sensors, `count` of them 10 ms apart from `firstMs` after the start.
-void feedFrames(RecordTestLink &l, uint firstMs, int count)
+void feedFrames(ScriptedCard &l, uint firstMs, int count)
 {
     const uint start = l.syncedStartTime();
     for (int i = 0; i < count; ++i)
@@ -70,7 +71,7 @@ void TestRecordJournal::journalHoldsTheExportedRowsAndGoesOnceExported()
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     const QString folder = dir.filePath("journals");
-    RecordTestLink l;
+    ScriptedCard l;
     // One frame already comes with the sync reply: it belongs to the journal too.
     l.setAfterSyncReply([](uint start) { return stampedFrame(afterStart(start, 1), {{5, 5, 5}, {6, 6, 6}, {7, 7, 7}}); });
     RecordWindow w;
@@ -95,7 +96,7 @@ void TestRecordJournal::journalHoldsTheExportedRowsAndGoesOnceExported()
 
     const QString exported = dir.filePath("export.csv");
     w.saveFileDialog = [exported](QWidget *, const QString &, const QString &, const QString &) { return exported; };
-    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordExport")).text, QString("文件导出成功"));
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordExport")).text, QString("文件导出成功"));
     const QByteArray journalBytes = readFile(first);
     const QByteArray exportBytes = readFile(exported);
     QCOMPARE(exportBytes.mid(exportBytes.indexOf('\n') + 1), journalBytes.mid(journalBytes.indexOf('\n') + 1));
@@ -128,7 +129,7 @@ void TestRecordJournal::aRunningInstancesJournalIsNeverTakenFromIt()
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
     const QString folder = dir.filePath("journals");
-    RecordTestLink linkA, linkB;
+    ScriptedCard linkA, linkB;
     RecordWindow a, b;
     a.setLink(linkA.link);
     b.setLink(linkB.link);
@@ -136,8 +137,8 @@ void TestRecordJournal::aRunningInstancesJournalIsNeverTakenFromIt()
     b.setJournalFolder(folder);
 
     // Two instances recording at once, within the same millisecond or not, keep a journal each.
-    QTest::mouseClick(button(a, "btnRecordStart"), Qt::LeftButton);
-    QTest::mouseClick(button(b, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(a, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(b, "btnRecordStart"), Qt::LeftButton);
     QTRY_VERIFY(a.recordingState() == 1 && b.recordingState() == 1);
     feedFrames(linkA, 10, 30);
     feedFrames(linkB, 10, 7);
@@ -244,7 +245,7 @@ void TestRecordJournal::unwritableFolderWarnsOnceAndRecordingGoesOn()
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         folder = blocker.fileName() + "/journals";
     }
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     w.setJournalFolder(folder);

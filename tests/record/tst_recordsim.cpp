@@ -1,7 +1,8 @@
 #include "debugcapture.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
-#include "recordtestlink.h"
+#include "scriptedcard.h"
+#include "userinput.h"
 #include "recordwindow.h"
 #include "simloopbacklink.h"
 
@@ -43,14 +44,14 @@ void TestRecordSim::recordsEveryStampedFrameTheCardSent()
     w.setLink(link);
     DebugCapture debug;
     ModalDialogHelper dialogs;
-    QTest::mouseClick(button(w, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStart"), Qt::LeftButton);
     QTRY_COMPARE(w.recordingState(), 1);
 
     for (int i = 0; i < 200; ++i) { // two seconds of card time
         link->step(10);
         QTest::qWait(2);
     }
-    QTest::mouseClick(button(w, "btnRecordStop"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStop"), Qt::LeftButton);
     QTRY_COMPARE(w.recordingState(), 0);
 
     QList<SimStreamRecord> stamped;
@@ -92,7 +93,7 @@ void TestRecordSim::recordsEveryStampedFrameTheCardSent()
 
     const QString file = dir.filePath("two-seconds.csv");
     w.saveFileDialog = [file](QWidget *, const QString &, const QString &, const QString &) { return file; };
-    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordExport")).text, QString("文件导出成功"));
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordExport")).text, QString("文件导出成功"));
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.readAll() == recordHeader(16) + expected);

@@ -1,6 +1,7 @@
 #include "debugcapture.h"
 #include "modaldialoghelper.h"
-#include "recordtestlink.h"
+#include "scriptedcard.h"
+#include "userinput.h"
 #include "recordwindow.h"
 
 #include <QBoxLayout>
@@ -18,7 +19,7 @@ const QStringList clockLabelNames{"tickHour", "semicolon1", "tickMinute", "semic
 
 bool startRecording(RecordWindow &w)
 {
-    QTest::mouseClick(button(w, "btnRecordStart"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStart"), Qt::LeftButton);
     return QTest::qWaitFor([&w] { return w.recordingState() == 1; }, 3000);
 }
 
@@ -72,8 +73,8 @@ void TestRecordWindow::formCarriesNamedWidgetsAndClockFonts()
     const QList<QPair<const char *, QString>> buttons{
         {"btnRecordStart", "开始"}, {"btnRecordPause", "暂停"}, {"btnRecordStop", "停止"}, {"btnRecordExport", "导出"}};
     for (const auto &[name, text] : buttons) {
-        QVERIFY2(button(w, name), name);
-        QCOMPARE(button(w, name)->text(), text);
+        QVERIFY2(child<QPushButton>(w, name), name);
+        QCOMPARE(child<QPushButton>(w, name)->text(), text);
     }
 
     auto *clockLayout = qobject_cast<QHBoxLayout *>(w.findChild<QGroupBox *>("groupBox_2")->layout());
@@ -113,14 +114,14 @@ void TestRecordWindow::closedLinkAsksToOpenAndSendsNothing()
 {
     QFETCH(QString, buttonName);
     QFETCH(bool, withLink);
-    RecordTestLink l;
+    ScriptedCard l;
     l.link->setOpen(false);
     RecordWindow w;
     if (withLink)
         w.setLink(l.link);
     ModalDialogHelper dialogs;
 
-    QCOMPARE(clickForDialog(dialogs, button(w, qPrintable(buttonName))), (DialogRecord{"information", "提示", "请先打开通信接口"}));
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, qPrintable(buttonName))), (DialogRecord{"information", "提示", "请先打开通信接口"}));
     QVERIFY(l.settle());
     QTest::qWait(50);
     QCOMPARE(l.link->sentCount(), 0);
@@ -133,26 +134,26 @@ void TestRecordWindow::refusedOrUnansweredStartStaysIdle_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("attempts");
     QTest::newRow("refused") << 1 << 1;
-    QTest::newRow("no answer") << int(RecordTestLink::NoAnswer) << 3;
+    QTest::newRow("no answer") << int(ScriptedCard::NoAnswer) << 3;
 }
 
 void TestRecordWindow::refusedOrUnansweredStartStaysIdle()
 {
     QFETCH(int, status);
     QFETCH(int, attempts);
-    RecordTestLink l;
-    l.syncStatus = status;
+    ScriptedCard l;
+    l.setStatus(0x8D, status);
     // Even frames right behind a refusal must not become rows.
     l.setAfterSyncReply([](uint start) { return stampedFrame(afterStart(start, 2), {{1, 2, 3}}); });
     RecordWindow w;
     w.setLink(l.link);
     ModalDialogHelper dialogs;
 
-    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordStart")), (DialogRecord{"information", "系统提示", "记录功能启动失败,请重试"}));
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordStart")), (DialogRecord{"information", "系统提示", "记录功能启动失败,请重试"}));
     QCOMPARE(l.sentWithCode(0x8D).size(), attempts);
     QCOMPARE(w.recordingState(), 0);
-    QVERIFY(button(w, "btnRecordStart")->isEnabled());
-    QVERIFY(button(w, "btnRecordExport")->isEnabled());
+    QVERIFY(child<QPushButton>(w, "btnRecordStart")->isEnabled());
+    QVERIFY(child<QPushButton>(w, "btnRecordExport")->isEnabled());
 
     l.feed(stampedFrame(afterStart(l.syncedStartTime(), 20), {{4, 5, 6}}));
     QVERIFY(l.settle());
@@ -162,7 +163,7 @@ void TestRecordWindow::refusedOrUnansweredStartStaysIdle()
 
 void TestRecordWindow::acceptedStartRecordsOneRowPerStampedFrame()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     DebugCapture debug;
@@ -176,9 +177,9 @@ void TestRecordWindow::acceptedStartRecordsOneRowPerStampedFrame()
     const QTime t = QTime::fromMSecsSinceStartOfDay(int(start));
     QVERIFY(debug.contains(QString("%1:%2:%3:%4").arg(t.hour()).arg(t.minute()).arg(t.second()).arg(t.msec())));
 
-    QVERIFY(!button(w, "btnRecordStart")->isEnabled());
-    QVERIFY(!button(w, "btnRecordExport")->isEnabled());
-    QCOMPARE(button(w, "btnRecordPause")->text(), QString("暂停"));
+    QVERIFY(!child<QPushButton>(w, "btnRecordStart")->isEnabled());
+    QVERIFY(!child<QPushButton>(w, "btnRecordExport")->isEnabled());
+    QCOMPARE(child<QPushButton>(w, "btnRecordPause")->text(), QString("暂停"));
     QVERIFY(!w.hasUnexportedRecording());
 
     // Three entries with num 16 in the frame still give three triples.
@@ -198,7 +199,7 @@ void TestRecordWindow::acceptedStartRecordsOneRowPerStampedFrame()
 
 void TestRecordWindow::framesArrivingWithTheSyncReplyAreKept()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     // The card streams right after its reply; the link decodes these before it reports the result.
     l.setAfterSyncReply([](uint start) {
         return stampedFrame(afterStart(start, 3), {{1, 2, 3}})
@@ -209,7 +210,7 @@ void TestRecordWindow::framesArrivingWithTheSyncReplyAreKept()
     w.setLink(l.link);
 
     // A double click: the second start, while the first waits for the card, does nothing.
-    QPushButton *start = button(w, "btnRecordStart");
+    QPushButton *start = child<QPushButton>(w, "btnRecordStart");
     QTest::mouseClick(start, Qt::LeftButton);
     QTest::mouseDClick(start, Qt::LeftButton);
     QTest::mouseRelease(start, Qt::LeftButton);
@@ -231,7 +232,7 @@ void TestRecordWindow::framesArrivingWithTheSyncReplyAreKept()
 
 void TestRecordWindow::stopEndsRecordingOnlyOnItsOwnAcceptedResult()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     ModalDialogHelper dialogs;
@@ -245,20 +246,20 @@ void TestRecordWindow::stopEndsRecordingOnlyOnItsOwnAcceptedResult()
     QVERIFY(l.settle());
     QCOMPARE(w.recordingState(), 1);
 
-    l.typeStatus = 1;
-    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordStop")), (DialogRecord{"information", "系统提示", "记录功能无法停止,请重试"}));
+    l.setStatus(0x82, 1);
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordStop")), (DialogRecord{"information", "系统提示", "记录功能无法停止,请重试"}));
     QCOMPARE(w.recordingState(), 1);
     l.feed(stampedFrame(afterStart(start, 100), {{1, 2, 3}}));
     QTRY_COMPARE(w.session()->rowCount(), qint64(1));
 
-    l.typeStatus = 0;
-    QTest::mouseClick(button(w, "btnRecordPause"), Qt::LeftButton);
-    QTest::mouseClick(button(w, "btnRecordStop"), Qt::LeftButton);
+    l.setStatus(0x82, 0);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordPause"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStop"), Qt::LeftButton);
     QTRY_COMPARE(w.recordingState(), 0);
     QCOMPARE(l.sentWithCode(0x82).last(), cardFrame(0x82, QByteArray(1, '\0')));
-    QVERIFY(button(w, "btnRecordStart")->isEnabled());
-    QVERIFY(button(w, "btnRecordExport")->isEnabled());
-    QCOMPARE(button(w, "btnRecordPause")->text(), QString("暂停"));
+    QVERIFY(child<QPushButton>(w, "btnRecordStart")->isEnabled());
+    QVERIFY(child<QPushButton>(w, "btnRecordExport")->isEnabled());
+    QCOMPARE(child<QPushButton>(w, "btnRecordPause")->text(), QString("暂停"));
 
     l.feed(stampedFrame(afterStart(start, 200), {{1, 2, 3}}));
     QVERIFY(l.settle());
@@ -266,7 +267,7 @@ void TestRecordWindow::stopEndsRecordingOnlyOnItsOwnAcceptedResult()
 
     // Stop also works when idle: it asks again for data type 0.
     const int sent = l.sentWithCode(0x82).size();
-    QTest::mouseClick(button(w, "btnRecordStop"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStop"), Qt::LeftButton);
     QTRY_COMPARE(l.sentWithCode(0x82).size(), sent + 1);
     QTRY_COMPARE(results.count(), 4);
     QVERIFY(l.settle());
@@ -276,7 +277,7 @@ void TestRecordWindow::stopEndsRecordingOnlyOnItsOwnAcceptedResult()
 
 void TestRecordWindow::stopWithTheLinkGoneEndsTheRecordingLocally()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     ModalDialogHelper dialogs;
@@ -287,21 +288,21 @@ void TestRecordWindow::stopWithTheLinkGoneEndsTheRecordingLocally()
     // The card vanished: the rows must still be exportable.
     l.link->setOpen(false);
     const int sent = l.link->sentCount();
-    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordStop")),
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordStop")),
              (DialogRecord{"information", "提示", "通信接口已关闭，记录已停止"}));
     QCOMPARE(w.recordingState(), 0);
-    QVERIFY(button(w, "btnRecordExport")->isEnabled());
-    QVERIFY(button(w, "btnRecordStart")->isEnabled());
+    QVERIFY(child<QPushButton>(w, "btnRecordExport")->isEnabled());
+    QVERIFY(child<QPushButton>(w, "btnRecordStart")->isEnabled());
     QCOMPARE(w.session()->rowCount(), qint64(1));
     QCOMPARE(l.link->sentCount(), sent);
 }
 
 void TestRecordWindow::pauseDropsFramesAndResumeCountsThePausedTime()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
-    QPushButton *pause = button(w, "btnRecordPause");
+    QPushButton *pause = child<QPushButton>(w, "btnRecordPause");
 
     // Pausing while idle does nothing.
     QTest::mouseClick(pause, Qt::LeftButton);
@@ -332,7 +333,7 @@ void TestRecordWindow::pauseDropsFramesAndResumeCountsThePausedTime()
 
 void TestRecordWindow::framesWithoutTimeStampAreNeverRecorded()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     QVERIFY(startRecording(w));
@@ -362,7 +363,7 @@ void TestRecordWindow::clockShowsLatestFrameWithPadding()
 {
     QFETCH(uint, timeStamp);
     QFETCH(QStringList, display);
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     QVERIFY(startRecording(w));
@@ -376,7 +377,7 @@ void TestRecordWindow::clockShowsLatestFrameWithPadding()
 
 void TestRecordWindow::onlyASuccessfulStartReplacesTheRows()
 {
-    RecordTestLink l;
+    ScriptedCard l;
     RecordWindow w;
     w.setLink(l.link);
     ModalDialogHelper dialogs;
@@ -384,16 +385,16 @@ void TestRecordWindow::onlyASuccessfulStartReplacesTheRows()
     l.feed(stampedFrame(afterStart(l.syncedStartTime(), 1), {{1, 2, 3}}));
     l.feed(stampedFrame(afterStart(l.syncedStartTime(), 2), {{1, 2, 3}}));
     QTRY_COMPARE(w.session()->rowCount(), qint64(2));
-    QTest::mouseClick(button(w, "btnRecordStop"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "btnRecordStop"), Qt::LeftButton);
     QTRY_COMPARE(w.recordingState(), 0);
     const QByteArray recorded = rows(w);
 
-    l.syncStatus = 1;
-    QCOMPARE(clickForDialog(dialogs, button(w, "btnRecordStart")).text, QString("记录功能启动失败,请重试"));
+    l.setStatus(0x8D, 1);
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordStart")).text, QString("记录功能启动失败,请重试"));
     QCOMPARE(rows(w), recorded);
     QVERIFY(w.hasUnexportedRecording());
 
-    l.syncStatus = 0;
+    l.setStatus(0x8D, 0);
     QVERIFY(startRecording(w));
     QVERIFY(w.session()->rowCount() == 0);
     QVERIFY(!w.hasUnexportedRecording());

@@ -1,7 +1,7 @@
 // tactilon-record, the real program, against the simulated card on a pseudo-terminal.
 #include "ptycardserver.h"
 #include "recordformat.h"
-#include "../record/recordtestlink.h"
+#include "scriptedcard.h"
 
 #include <QFile>
 #include <QProcess>

@@ -4,7 +4,8 @@
 #include "framerouter.h"
 #include "modaldialoghelper.h"
 #include "recordformat.h"
-#include "recordtestlink.h"
+#include "scriptedcard.h"
+#include "userinput.h"
 #include "recordwindow.h"
 #include "replayplayer.h"
 #include "replaywindow.h"
@@ -53,20 +54,6 @@ HandClock *handClock(ReplayWindow &w)
     HandClock *raw = clock.get();
     w.player()->setClock(std::move(clock));
     return raw;
-}
-
-template <typename T>
-T *child(QWidget &w, const char *name)
-{
-    T *c = w.findChild<T *>(name);
-    if (!c)
-        qFatal("no widget %s", name);
-    return c;
-}
-
-void click(QWidget &w, const char *button)
-{
-    QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
 }
 
 // Values of row i for sensor s, distinct for every row and sensor.
@@ -187,7 +174,7 @@ void TestReplayWindow::initTestCase()
 void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
 {
     // Recorded by the record window from the card's time-stamped frames, and exported.
-    RecordTestLink link;
+    ScriptedCard link;
     RecordWindow record(nullptr, m_dir.filePath("Recordconfig.ini"));
     record.setLink(link.link);
     const QString file = m_dir.filePath("export.csv");
@@ -209,7 +196,7 @@ void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
     QVERIFY(QTest::qWaitFor([&] { return record.session()->rowCount() == field1.size(); }, 3000));
     click(record, "btnRecordStop");
     QVERIFY(QTest::qWaitFor([&] { return record.recordingState() == 0; }, 3000));
-    QCOMPARE(clickForDialog(dialogs, child<QPushButton>(record, "btnRecordExport")).text, QString("文件导出成功"));
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(record, "btnRecordExport")).text, QString("文件导出成功"));
 
     CurveGraphic graph;
     FrameRouter router(&graph);

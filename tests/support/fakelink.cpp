@@ -7,6 +7,14 @@ QByteArray be16(int v)
     return b;
 }
 
+QByteArray sampleFrame(uint8_t cmd, const QList<Axit_t> &samples, const QByteArray &prefix)
+{
+    QByteArray payload = prefix;
+    for (const Axit_t &a : samples)
+        payload += be16(a.x) + be16(a.y) + be16(a.z);
+    return cardFrame(cmd, payload);
+}
+
 QByteArray be32(uint32_t v)
 {
     QByteArray b;

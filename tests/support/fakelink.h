@@ -11,6 +11,13 @@
 QByteArray cardFrame(uint8_t cmd, const QByteArray &payload = {});
 QByteArray be16(int v);
 QByteArray be32(uint32_t v);
+// A sample frame: the prefix (a time stamp) and x, y, z of every sensor.
+QByteArray sampleFrame(uint8_t cmd, const QList<Axit_t> &samples, const QByteArray &prefix = {});
+// Bytes from hex text, spaces allowed: hex("A5 02 81 28").
+inline QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
 
 // A link whose port is a function: every written frame is recorded and may be answered
 // in-process through onSend (called on the link's thread; feed() answers).

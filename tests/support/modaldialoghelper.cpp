@@ -14,6 +14,15 @@ char *toString(const DialogRecord &r)
     return QTest::toString(QString("%1 | %2 | %3%4").arg(r.kind, r.title, r.text, r.detail.isEmpty() ? QString() : " | " + r.detail));
 }
 
+DialogRecord ModalDialogHelper::clickFor(QAbstractButton *button)
+{
+    const int before = count();
+    QTest::mouseClick(button, Qt::LeftButton);
+    if (!waitForCount(before + 1))
+        return {};
+    return records().at(before);
+}
+
 ModalDialogHelper::ModalDialogHelper(QObject *parent)
     : QObject(parent)
 {

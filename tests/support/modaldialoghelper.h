@@ -32,6 +32,16 @@ struct DialogRecord
 
 char *toString(const DialogRecord &r); // for QCOMPARE
 
+inline DialogRecord info(const QString &title, const QString &text)
+{
+    return {"information", title, text};
+}
+inline DialogRecord warning(const QString &title, const QString &text)
+{
+    return {"warning", title, text};
+}
+
+class QAbstractButton;
 class QProgressDialog;
 // The form of a progress dialog as the user meets it, e.g. "window-modal, 300 wide, 0..20, 取消".
 QString progressForm(const QProgressDialog *dialog);
@@ -63,6 +73,9 @@ public:
     bool waitForCount(int count, int timeoutMs = 5000);
     // The next dialog recorded after this call (an empty record on time-out).
     DialogRecord waitForNext(int timeoutMs = 5000);
+
+    // Presses the button and returns the dialog it leads to, shown at once or on an answer.
+    DialogRecord clickFor(QAbstractButton *button);
 
 signals:
     void recorded(const DialogRecord &record);
