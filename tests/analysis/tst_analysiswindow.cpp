@@ -1,4 +1,5 @@
 #include "analysiswindow.h"
+#include "tempfolder.h"
 #include "copview.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -94,7 +94,7 @@ private:
     // Clicks 导出 and returns the message that ends the export (progress dialogs are passed over).
     DialogRecord pressExport(const QString &answer);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TemporaryWorkingFolder> m_dir; // the settings file sits in the working directory
     std::unique_ptr<AnalysisWindow> m_window;
     std::unique_ptr<ModalDialogHelper> m_dialogs;
     QStringList m_dialogFolders;
@@ -103,9 +103,7 @@ private:
 void TestAnalysisWindow::init()
 {
     QStandardPaths::setTestModeEnabled(true);
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    QDir::setCurrent(m_dir->path()); // the settings file sits in the working directory
+    m_dir = std::make_unique<TemporaryWorkingFolder>();
     m_window = std::make_unique<AnalysisWindow>();
     m_dialogFolders.clear();
     m_dialogs = std::make_unique<ModalDialogHelper>();
@@ -115,7 +113,6 @@ void TestAnalysisWindow::cleanup()
 {
     m_dialogs.reset();
     m_window.reset();
-    QDir::setCurrent(QDir::tempPath());
     m_dir.reset();
 }
 

@@ -1,4 +1,5 @@
 #include "calibration.h"
+#include "tempfolder.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
 #include "fakelink.h"
@@ -25,7 +26,6 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <utility>
@@ -66,13 +66,12 @@ private slots:
     void cellWarningOutlivesTheEditor();
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
 };
 
 void TestFunctionPanel::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(QDir::setCurrent(m_dir.path())); // the tool windows keep their INI files here
 }
 
 void TestFunctionPanel::buttonsShowEachWindowOnceWhereTheTableSays_data()

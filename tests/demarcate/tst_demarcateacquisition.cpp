@@ -1,10 +1,10 @@
 #include "demarcatefixture.h"
+#include "tempfolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProgressDialog>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -39,14 +39,12 @@ private slots:
     void watchdogEndsAcquisitionOfSilentCard();
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
 };
 
 void TestDemarcateAcquisition::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());
 }
 
 void TestDemarcateAcquisition::singleAcquisitionFillsReadingsOfSelectedSensor()

@@ -1,11 +1,11 @@
 #include "demarcatefixture.h"
+#include "tempfolder.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -46,14 +46,12 @@ private slots:
     void everyButtonFitsTheWindowAtItsDefaultSize();
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
 };
 
 void TestDemarcateArray::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());
 }
 
 void TestDemarcateArray::pointsFromCardAscendAndEqualPressureReplaces()

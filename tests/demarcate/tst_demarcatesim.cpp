@@ -1,4 +1,5 @@
 #include "demarcate.h"
+#include "tempfolder.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "simloopbacklink.h"
@@ -9,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -23,7 +23,7 @@ private slots:
     void cleanupTestCase();
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
     std::unique_ptr<LinkThread<SimLoopbackLink>> m_thread;
     SimLoopbackLink *m_link = nullptr;
 };
@@ -31,8 +31,6 @@ private:
 void TestDemarcateSim::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());
     m_thread = std::make_unique<LinkThread<SimLoopbackLink>>(7);
     m_link = m_thread->link;
     m_link->card().setSensorCount(4);

@@ -1,9 +1,9 @@
 #include "demarcatefixture.h"
+#include "tempfolder.h"
 #include "userinput.h"
 
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -72,14 +72,12 @@ private slots:
     void exportRemembersFolderAndReplacesFile();
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
 };
 
 void TestDemarcateSingle::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());
 }
 
 void TestDemarcateSingle::withoutCardListsKeepAscendingPressure()
@@ -309,9 +307,8 @@ void TestDemarcateSingle::exportLines()
 
 void TestDemarcateSingle::exportRemembersFolderAndReplacesFile()
 {
-    QTemporaryDir work, target;
-    QDir::setCurrent(work.path()); // no remembered file there yet
-    const auto restore = qScopeGuard([this] { QDir::setCurrent(m_dir.path()); });
+    TemporaryWorkingFolder work; // no remembered file there yet
+    QTemporaryDir target;
     const QString path = target.filePath("points.csv");
     QFile old(path);
     QVERIFY(old.open(QIODevice::WriteOnly) && old.write(QByteArray(500, 'x')) == 500);

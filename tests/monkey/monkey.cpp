@@ -8,6 +8,7 @@
 //                                   seed from the clock by default. TACTILON_MONKEY_WITHOUT=a,b
 //                                   leaves out kinds of input (names in Monkey::actions).
 #include "calibration.h"
+#include "tempfolder.h"
 #include "cardthread.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
@@ -36,7 +37,6 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTabBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 #include <atomic>
@@ -743,8 +743,7 @@ int main(int argc, char *argv[])
     std::mt19937 rng(g_seed);
 
     QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path()); // the tool windows keep their INI files here
+    TemporaryWorkingFolder dir; // the windows keep their INI files here
     const QString link = dir.filePath("tactilon-card");
     CardThread card(g_seed, [&](PtyCardServer &server) {
         server.card().setSensorCount(6);

@@ -1,4 +1,5 @@
 #include "modaldialoghelper.h"
+#include "tempfolder.h"
 #include "scriptedcard.h"
 #include "userinput.h"
 #include "recordwindow.h"
@@ -7,7 +8,6 @@
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <memory>
 
 #include <sys/stat.h>
@@ -74,7 +74,7 @@ private:
     QByteArray recordTwoSensorFrames(int count);
     DialogRecord pressExport() { return m_dialogs->clickFor(child<QPushButton>(*m_window, "btnRecordExport")); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TemporaryWorkingFolder> m_dir; // the store sits in the working directory, as at start-up
     std::unique_ptr<ScriptedCard> m_link;
     std::unique_ptr<RecordWindow> m_window;
     std::unique_ptr<ModalDialogHelper> m_dialogs;
@@ -88,10 +88,7 @@ void TestRecordExport::initTestCase()
 
 void TestRecordExport::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    // The store sits in the working directory, as at start-up.
-    QDir::setCurrent(m_dir->path());
+    m_dir = std::make_unique<TemporaryWorkingFolder>();
     m_link = std::make_unique<ScriptedCard>();
     m_window = std::make_unique<RecordWindow>();
     m_window->setLink(m_link->link);
@@ -105,7 +102,6 @@ void TestRecordExport::cleanup()
     m_dialogs.reset();
     m_window.reset();
     m_link.reset();
-    QDir::setCurrent(QDir::tempPath());
     m_dir.reset();
 }
 

@@ -1,5 +1,6 @@
 // The record window's journal: the copy on disk of the recording in memory.
 #include "modaldialoghelper.h"
+#include "tempfolder.h"
 #include "recordjournal.h"
 #include "scriptedcard.h"
 #include "userinput.h"
@@ -68,8 +69,7 @@ void TestRecordJournal::initTestCase()
 
 void TestRecordJournal::journalHoldsTheExportedRowsAndGoesOnceExported()
 {
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
+    TemporaryWorkingFolder dir; // the windows keep their INI files here
     const QString folder = dir.filePath("journals");
     ScriptedCard l;
     // One frame already comes with the sync reply: it belongs to the journal too.
@@ -126,8 +126,7 @@ void TestRecordJournal::journalHoldsTheExportedRowsAndGoesOnceExported()
 
 void TestRecordJournal::aRunningInstancesJournalIsNeverTakenFromIt()
 {
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
+    TemporaryWorkingFolder dir; // the windows keep their INI files here
     const QString folder = dir.filePath("journals");
     ScriptedCard linkA, linkB;
     RecordWindow a, b;
@@ -234,8 +233,7 @@ void TestRecordJournal::slowSyncNeitherHoldsUpWritesNorClosing()
 
 void TestRecordJournal::unwritableFolderWarnsOnceAndRecordingGoesOn()
 {
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
+    TemporaryWorkingFolder dir; // the windows keep their INI files here
     QString folder = dir.filePath("journals");
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));

@@ -1,4 +1,5 @@
 #include "debugcapture.h"
+#include "tempfolder.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "scriptedcard.h"
@@ -11,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 class TestRecordSim : public QObject
 {
@@ -24,9 +24,7 @@ private slots:
 void TestRecordSim::recordsEveryStampedFrameTheCardSent()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QDir::setCurrent(dir.path());
+    TemporaryWorkingFolder dir;
 
     LinkThread<SimLoopbackLink> thread(11);
     SimLoopbackLink *link = thread.link;

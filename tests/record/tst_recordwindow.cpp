@@ -1,4 +1,5 @@
 #include "debugcapture.h"
+#include "tempfolder.h"
 #include "modaldialoghelper.h"
 #include "scriptedcard.h"
 #include "userinput.h"
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -53,13 +53,11 @@ private slots:
     void resizingScalesTheClockFonts();
 
 private:
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
 };
 
 void TestRecordWindow::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    QDir::setCurrent(m_dir.path());
     QStandardPaths::setTestModeEnabled(true);
 }
 

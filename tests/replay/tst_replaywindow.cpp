@@ -1,4 +1,5 @@
 #include "analysiswindow.h"
+#include "tempfolder.h"
 #include "curvegraphic.h"
 #include "curvemath.h"
 #include "framerouter.h"
@@ -22,7 +23,6 @@
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -155,7 +155,7 @@ private:
     // Presses Ctrl+O in the main window; the open dialog answers with file.
     void startReplay(MainWindow &w, const QString &file);
 
-    QTemporaryDir m_dir;
+    TemporaryWorkingFolder m_dir;
     struct DialogCall
     {
         QWidget *parent;
@@ -168,7 +168,6 @@ void TestReplayWindow::initTestCase()
 {
     registerLinkMetaTypes();
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY(QDir::setCurrent(m_dir.path())); // the windows keep their INI files here
 }
 
 void TestReplayWindow::replaysAnExportFrameForFrameOnItsSchedule()
@@ -437,9 +436,7 @@ void TestReplayWindow::replayAsksToCloseTheLinkFirst()
 void TestReplayWindow::replayLeavesTheRecordingAloneAndEndsWithTheTool()
 {
     // A working folder of its own: no export or replay has been remembered yet.
-    QTemporaryDir fresh;
-    QVERIFY(QDir::setCurrent(fresh.path()));
-    auto back = qScopeGuard([this] { QDir::setCurrent(m_dir.path()); });
+    TemporaryWorkingFolder fresh;
     ToolOnCard tool;
     MainWindow &w = *tool.window;
     QVERIFY(tool.open());

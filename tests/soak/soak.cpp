@@ -6,6 +6,7 @@
 // link was up. Prints its figures; exit status 1 on any failure.
 //   tst_soak [seconds, default 60]
 #include "calibration.h"
+#include "tempfolder.h"
 #include "cardthread.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
@@ -24,7 +25,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTime>
@@ -230,8 +230,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
+    TemporaryWorkingFolder dir; // the windows keep their INI files here
     const QString link = dir.filePath("tactilon-card");
 
     CardThread card(11, [&](PtyCardServer &server) {
