@@ -20,14 +20,6 @@ const DialogRecord rangeWarning = warning("提示", "允许输入范围：-32767
 const DialogRecord writeQuestion{"question", "提示", "确定写入吗?"};
 const DialogRecord acquisitionProgress{"progress", "校准", "正在获取校准数据..."};
 
-QByteArray baselinePayload(const QList<QList<int>> &rows)
-{
-    QByteArray payload;
-    for (const QList<int> &r : rows)
-        payload += be16(r[0]) + be16(r[1]) + be16(r[2]);
-    return payload;
-}
-
 } // namespace
 
 class TestCalibrationWindow : public QObject
@@ -206,9 +198,9 @@ void TestCalibrationWindow::readReplies_data()
     const DialogRecord failed = info("系统提示", "基准数据读取失败");
     const QStringList unchanged{"0", "7", "0", "0"};
     QTest::newRow("no sensors") << QByteArray() << QList<DialogRecord>{ok} << unchanged << true;
-    QTest::newRow("two sensors") << baselinePayload({{-5, 6, 7}, {32767, -32767, 0}}) << QList<DialogRecord>{ok}
+    QTest::newRow("two sensors") << xyzPayload({{-5, 6, 7}, {32767, -32767, 0}}) << QList<DialogRecord>{ok}
                                  << QStringList{"-5", "32767"} << false;
-    QTest::newRow("value outside the range") << baselinePayload({{-32768, 1, 2}}) << QList<DialogRecord>{rangeWarning, ok}
+    QTest::newRow("value outside the range") << xyzPayload({{-32768, 1, 2}}) << QList<DialogRecord>{rangeWarning, ok}
                                              << QStringList{"0"} << false;
     QTest::newRow("13 bytes") << QByteArray(13, 1) << QList<DialogRecord>{failed} << unchanged << true;
 }

@@ -7,11 +7,6 @@
 
 namespace {
 
-QByteArray sourceFrame(const QList<Axit_t> &samples, uint8_t cmd = 0x01)
-{
-    return sampleFrame(cmd, samples);
-}
-
 // Answers every request with a status reply of the same code.
 void answerStatus(FakeLink &link, uint8_t status)
 {
@@ -51,9 +46,9 @@ void TestCalibrationProtocol::checkingAveragesSourceFrames()
     link.setChecking(true);
     QCOMPARE(link.sentFrames(), QList<QByteArray>{hex("A50382012B")});
     for (int x = 100; x < 110; ++x)
-        link.feed(sourceFrame({{int16_t(x), int16_t(-x), 7}, {1, 2, 3}}));
-    link.feed(sourceFrame({{5000, 5000, 5000}}, 0x00)); // demarcated frames are not summed
-    link.feed(sourceFrame({}));                        // a source frame without sensors counts
+        link.feed(sampleFrame(0x01, {{int16_t(x), int16_t(-x), 7}, {1, 2, 3}}));
+    link.feed(sampleFrame(0x00, {{5000, 5000, 5000}})); // demarcated frames are not summed
+    link.feed(sampleFrame(0x01, {}));                        // a source frame without sensors counts
     link.setChecking(false);
     QCOMPARE(link.sentFrames().last(), cardFrame(0x82, hex("00")));
     QCOMPARE(link.checkData()[0].x, 95); // 1045 / 11
@@ -72,8 +67,8 @@ void TestCalibrationProtocol::averagesTruncateTowardZero()
 {
     FakeLink link;
     link.setChecking(true);
-    link.feed(sourceFrame({{-3, 3, 0}}));
-    link.feed(sourceFrame({{-4, 4, 1}}));
+    link.feed(sampleFrame(0x01, {{-3, 3, 0}}));
+    link.feed(sampleFrame(0x01, {{-4, 4, 1}}));
     link.setChecking(false);
     QCOMPARE(link.checkData()[0].x, -3);
     QCOMPARE(link.checkData()[0].y, 3);
@@ -88,7 +83,7 @@ void TestCalibrationProtocol::demarcationSumsExactlyTheRequestedFrames()
     QCOMPARE(link.sentFrames(), QList<QByteArray>{hex("A50382012B")});
     QCOMPARE(link.demarcateRemain(), 20u);
     for (int i = 0; i < 25; ++i)
-        link.feed(sourceFrame({{10, -2, int16_t(i)}}));
+        link.feed(sampleFrame(0x01, {{10, -2, int16_t(i)}}));
     QCOMPARE(link.demarcateRemain(), 0u);
     QCOMPARE(link.checkData()[0].x, 200);
     QCOMPARE(link.checkData()[0].y, -40);
@@ -103,11 +98,11 @@ void TestCalibrationProtocol::demarcationStartClearsTableButNotTheBaselineCount(
     answerStatus(link, 0);
     DebugCapture capture;
     link.setChecking(true);
-    link.feed(sourceFrame({{50, 50, 50}}));
-    link.feed(sourceFrame({{50, 50, 50}}));
+    link.feed(sampleFrame(0x01, {{50, 50, 50}}));
+    link.feed(sampleFrame(0x01, {{50, 50, 50}}));
     link.demarcateStart(20);
     QCOMPARE(link.checkData()[0].x, 0);
-    link.feed(sourceFrame({{30, 0, 0}}));
+    link.feed(sampleFrame(0x01, {{30, 0, 0}}));
     link.demarcateStop();
     link.setChecking(false);
     QCOMPARE(capture.withPrefix("checkCnt="), QStringList{"checkCnt=3"});
@@ -121,7 +116,7 @@ void TestCalibrationProtocol::demarcateStopRestoresPreviousDataType()
         answerStatus(link, 0);
         link.feed(type == 2 ? cardFrame(0x02, be32(1)) : cardFrame(0x00));
         link.demarcateStart(20);
-        link.feed(sourceFrame({{1, 1, 1}}));
+        link.feed(sampleFrame(0x01, {{1, 1, 1}}));
         link.clearSent();
         link.demarcateStop();
         QCOMPARE(link.demarcateRemain(), 0u);

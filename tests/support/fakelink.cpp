@@ -7,12 +7,17 @@ QByteArray be16(int v)
     return b;
 }
 
-QByteArray sampleFrame(uint8_t cmd, const QList<Axit_t> &samples, const QByteArray &prefix)
+QByteArray xyzPayload(const QList<Axit_t> &samples)
 {
-    QByteArray payload = prefix;
+    QByteArray payload;
     for (const Axit_t &a : samples)
         payload += be16(a.x) + be16(a.y) + be16(a.z);
-    return cardFrame(cmd, payload);
+    return payload;
+}
+
+QByteArray sampleFrame(uint8_t cmd, const QList<Axit_t> &samples, const QByteArray &prefix)
+{
+    return cardFrame(cmd, prefix + xyzPayload(samples));
 }
 
 QByteArray be32(uint32_t v)

@@ -11,6 +11,8 @@
 QByteArray cardFrame(uint8_t cmd, const QByteArray &payload = {});
 QByteArray be16(int v);
 QByteArray be32(uint32_t v);
+// Big-endian x, y, z of each sensor, as the card sends samples and baselines.
+QByteArray xyzPayload(const QList<Axit_t> &samples);
 // A sample frame: the prefix (a time stamp) and x, y, z of every sensor.
 QByteArray sampleFrame(uint8_t cmd, const QList<Axit_t> &samples, const QByteArray &prefix = {});
 // Bytes from hex text, spaces allowed: hex("A5 02 81 28").

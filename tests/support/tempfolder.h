@@ -11,7 +11,8 @@ public:
     TemporaryWorkingFolder()
         : m_previous(QDir::currentPath())
     {
-        QDir::setCurrent(m_dir.path());
+        if (!m_dir.isValid() || !QDir::setCurrent(m_dir.path()))
+            qFatal("no temporary working folder: %s", qPrintable(m_dir.errorString()));
     }
     ~TemporaryWorkingFolder() { QDir::setCurrent(m_previous); }
     TemporaryWorkingFolder(const TemporaryWorkingFolder &) = delete;
