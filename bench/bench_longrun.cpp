@@ -129,10 +129,18 @@ int main(int argc, char *argv[])
     QList<uint> vanishes;
     QList<uint> backs;
     QList<uint> stamps;
+    qint64 overruns = 0, overrunBytes = 0;
+    QList<qint64> cardStalls;
     QFile cardLog(log);
     cardLog.open(QIODevice::ReadOnly);
     for (const QByteArray &line : cardLog.readAll().split('\n')) {
         const QList<QByteArray> f = line.split(' ');
+        if (f.size() == 3 && f[0] == "overrun") {
+            ++overruns;
+            overrunBytes += f[2].toLongLong();
+        }
+        if (f.size() == 3 && f[0] == "late")
+            cardStalls.append(f[2].toLongLong());
         if (f.size() != 2)
             continue;
         const uint t = f[1].toUInt() % MsPerDay;
@@ -192,6 +200,13 @@ int main(int argc, char *argv[])
                 "them %lld; field 1 went back: %s\n",
                 qlonglong(stamps.size()), qlonglong(rows.size()), qlonglong(vanishes.size()), lostAtOutages,
                 lostOutside, backwards ? "yes" : "no");
+    // The card found the port full: the tool, or the card's own process, stalled for longer than
+    // the pseudo-terminal holds (about 13 KiB, 0.6 s at 200 Hz with 16 sensors).
+    std::printf("bytes the port could not take: %lld in %lld overruns (about %lld frames)\n", overrunBytes,
+                overruns, overrunBytes / 104);
+    std::printf("the card's own process stalled %lld times for more than 250 ms, longest %lld ms\n",
+                qlonglong(cardStalls.size()),
+                cardStalls.isEmpty() ? 0LL : *std::max_element(cardStalls.begin(), cardStalls.end()));
     if (!returns.isEmpty())
         std::printf("from the port's return to the first new row: median %lld ms, longest %lld ms (%lld returns)\n",
                     returns[returns.size() / 2], returns.last(), qlonglong(returns.size()));

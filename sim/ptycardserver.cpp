@@ -48,11 +48,14 @@ bool PtyCardServer::setStampLog(const QString &path)
     return true;
 }
 
-void PtyCardServer::logLine(const char *what, quint32 clock)
+void PtyCardServer::logLine(const char *what, quint32 clock, qint64 bytes)
 {
     if (!m_stampLog)
         return;
-    std::fprintf(m_stampLog, "%s %u\n", what, clock);
+    if (bytes >= 0)
+        std::fprintf(m_stampLog, "%s %u %lld\n", what, clock, qlonglong(bytes));
+    else
+        std::fprintf(m_stampLog, "%s %u\n", what, clock);
     std::fflush(m_stampLog);
 }
 
@@ -219,7 +222,13 @@ void PtyCardServer::tick()
 {
     if (m_notifier && !m_notifier->isEnabled())
         m_notifier->setEnabled(true);
-    m_card.advance(nowMs());
+    const qint64 now = nowMs();
+    // A tick far behind its time means this process stalled, and the frames of the whole stall go
+    // out at once.
+    if (m_lastTickMs >= 0 && now - m_lastTickMs > 250)
+        logLine("late", m_card.clockMs(now), now - m_lastTickMs);
+    m_lastTickMs = now;
+    m_card.advance(now);
     flushOutput();
 }
 
@@ -240,4 +249,6 @@ void PtyCardServer::flushOutput()
         // Full: the rest is lost, as on a line nobody reads.
         break;
     }
+    if (done < out.size())
+        logLine("overrun", m_card.clockMs(nowMs()), out.size() - done);
 }

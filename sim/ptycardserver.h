@@ -38,7 +38,9 @@ public:
     // Vanish again this long after every return (negative: once at most).
     void setVanishEveryMs(int ms) { m_vanishEveryMs = ms; }
     // Writes a line for every time-stamped frame that reaches the port ("stamp <card time>") and
-    // for every vanish and return ("vanish <card time>", "back <card time>").
+    // for every vanish and return ("vanish <card time>", "back <card time>"), and for bytes the
+    // port could not take because nobody read it in time ("overrun <card time> <bytes>"), and for
+    // ticks of this process that came late ("late <card time> <ms since the last>").
     bool setStampLog(const QString &path);
 
     SimCard &card() { return m_card; }
@@ -76,5 +78,6 @@ private:
     int m_comeBackAfterMs = -1;
     int m_vanishEveryMs = -1;
     std::FILE *m_stampLog = nullptr;
-    void logLine(const char *what, quint32 clock);
+    qint64 m_lastTickMs = -1;
+    void logLine(const char *what, quint32 clock, qint64 bytes = -1);
 };
