@@ -344,12 +344,7 @@ void MainWindow::serialPortLostHandle()
         return;
     }
     // No box that waits for a person: the tool watches for the card and carries on by itself.
-    const LinkHealth h = link->health();
-    healthBefore.framesDecoded += h.framesDecoded;
-    healthBefore.framesDropped += h.framesDropped;
-    healthBefore.bytesDiscarded += h.bytesDiscarded;
-    healthBefore.gaps += h.gaps;
-    healthBefore.missingMs += h.missingMs;
+    healthBefore += link->health();
     if (!reconnecting) {
         wantedFreIndex = sampleFreIndex;
         wantedInfoType = infoType;
@@ -393,21 +388,21 @@ void MainWindow::showLinkHealth()
 {
     if (!link || !link->isPortOpen())
         return;
-    const LinkHealth h = link->health();
+    const LinkHealth now = link->health();
     const double seconds = std::max<qint64>(1, healthClock.restart()) / 1000.0;
-    const double rate = (h.framesDecoded - lastDecoded) / seconds;
-    lastDecoded = h.framesDecoded;
-    const quint64 dropped = healthBefore.framesDropped + h.framesDropped;
-    const quint64 discarded = healthBefore.bytesDiscarded + h.bytesDiscarded;
+    const double rate = (now.framesDecoded - lastDecoded) / seconds;
+    lastDecoded = now.framesDecoded;
+    LinkHealth h = healthBefore;
+    h += now;
     labLinkHealth->setText(QString("接收 %1 帧/秒 · 校验错误 %2 · 丢弃 %3 字节 · 断线 %4 次")
                                .arg(qRound(rate))
-                               .arg(dropped)
-                               .arg(discarded)
+                               .arg(h.framesDropped)
+                               .arg(h.bytesDiscarded)
                                .arg(outages));
-    mqtt->setExtraCounts({{"frames", qint64(healthBefore.framesDecoded + h.framesDecoded)},
-                          {"checksum_errors", qint64(dropped)},
-                          {"discarded_bytes", qint64(discarded)},
-                          {"gaps", qint64(healthBefore.gaps + h.gaps)},
+    mqtt->setExtraCounts({{"frames", qint64(h.framesDecoded)},
+                          {"checksum_errors", qint64(h.framesDropped)},
+                          {"discarded_bytes", qint64(h.bytesDiscarded)},
+                          {"gaps", qint64(h.gaps)},
                           {"outages", outages}});
 }
 

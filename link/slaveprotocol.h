@@ -17,6 +17,17 @@ struct LinkHealth
     quint64 bytesDiscarded = 0; // bytes thrown away while looking for the next frame
     quint64 gaps = 0;           // time-stamped frames more than 1.5 intervals after the one before
     quint64 missingMs = 0;      // the time those gaps left without frames
+
+    // Counts over several connections (the port lost and opened again).
+    LinkHealth &operator+=(const LinkHealth &o)
+    {
+        framesDecoded += o.framesDecoded;
+        framesDropped += o.framesDropped;
+        bytesDiscarded += o.bytesDiscarded;
+        gaps += o.gaps;
+        missingMs += o.missingMs;
+        return *this;
+    }
 };
 
 // Command and reply layer of the device link. Lives on the link thread; the GUI thread

@@ -201,11 +201,7 @@ void Recorder::printProgress()
 QString Recorder::healthText() const
 {
     LinkHealth h = m_link ? m_link->health() : LinkHealth();
-    h.framesDecoded += m_healthBefore.framesDecoded;
-    h.framesDropped += m_healthBefore.framesDropped;
-    h.bytesDiscarded += m_healthBefore.bytesDiscarded;
-    h.gaps += m_healthBefore.gaps;
-    h.missingMs += m_healthBefore.missingMs;
+    h += m_healthBefore;
     return QString("%1 frames, %2 checksum errors, %3 bytes discarded, %4 gaps (%5 ms), %6 outages")
         .arg(h.framesDecoded)
         .arg(h.framesDropped)
@@ -279,12 +275,7 @@ int Recorder::finish(int status, const QString &reason)
 
 bool Recorder::reconnect(QString &reason, int &status)
 {
-    const LinkHealth h = m_link->health();
-    m_healthBefore.framesDecoded += h.framesDecoded;
-    m_healthBefore.framesDropped += h.framesDropped;
-    m_healthBefore.bytesDiscarded += h.bytesDiscarded;
-    m_healthBefore.gaps += h.gaps;
-    m_healthBefore.missingMs += h.missingMs;
+    m_healthBefore += m_link->health();
     ++m_outages;
     m_session.linkLost();
     if (m_mqtt)
