@@ -1,11 +1,11 @@
 #include "analysiswindow.h"
-#include "tempfolder.h"
 #include "copview.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "recordformat.h"
 #include "replaycsv.h"
 #include "simloopbacklink.h"
+#include "tempfolder.h"
 
 #include <QDir>
 #include <QLabel>

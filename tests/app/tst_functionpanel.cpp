@@ -1,5 +1,4 @@
 #include "calibration.h"
-#include "tempfolder.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
 #include "fakelink.h"
@@ -8,6 +7,7 @@
 #include "myserialport.h"
 #include "ptycardserver.h"
 #include "recordwindow.h"
+#include "tempfolder.h"
 #include "tooloncard.h"
 #include "userinput.h"
 

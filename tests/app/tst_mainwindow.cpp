@@ -4,14 +4,14 @@
 #include "mainwindow.h"
 #include "modaldialoghelper.h"
 #include "myserialport.h"
-#include "ptypair.h"
-#include "userinput.h"
 #include "ptycardserver.h"
+#include "ptypair.h"
 #include "recordformat.h"
 #include "recordingsession.h"
 #include "recordwindow.h"
-#include "tempfolder.h"
 #include "scriptedcard.h"
+#include "tempfolder.h"
+#include "userinput.h"
 
 #include <QAction>
 #include <QComboBox>

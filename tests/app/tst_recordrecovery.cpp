@@ -3,15 +3,15 @@
 // main window and records from the simulated card through the user interface.
 #include "fakelink.h"
 #include "linkthread.h"
-#include "simloopbacklink.h"
-#include "recordingsession.h"
 #include "mainwindow.h"
 #include "modaldialoghelper.h"
 #include "myserialport.h"
 #include "ptycardserver.h"
+#include "recordingsession.h"
 #include "recordjournal.h"
-#include "scriptedcard.h"
 #include "recordwindow.h"
+#include "scriptedcard.h"
+#include "simloopbacklink.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "calibration.h"
 #include "checkboxdelegate.h"
-#include "scriptedcard.h"
 #include "modaldialoghelper.h"
+#include "scriptedcard.h"
 
 #include <QApplication>
 #include <QHeaderView>

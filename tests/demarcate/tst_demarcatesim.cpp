@@ -1,8 +1,8 @@
 #include "demarcate.h"
-#include "tempfolder.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
 #include "simloopbacklink.h"
+#include "tempfolder.h"
 
 #include <QComboBox>
 #include <QDir>

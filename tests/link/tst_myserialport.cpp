@@ -1,6 +1,6 @@
 #include "debugcapture.h"
-#include "linkthread.h"
 #include "fakelink.h"
+#include "linkthread.h"
 #include "myserialport.h"
 #include "ptypair.h"
 

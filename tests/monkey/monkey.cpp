@@ -8,7 +8,6 @@
 //                                   seed from the clock by default. TACTILON_MONKEY_WITHOUT=a,b
 //                                   leaves out kinds of input (names in Monkey::actions).
 #include "calibration.h"
-#include "tempfolder.h"
 #include "cardthread.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
@@ -18,6 +17,7 @@
 #include "myserialport.h"
 #include "recordwindow.h"
 #include "replaywindow.h"
+#include "tempfolder.h"
 #include "userinput.h"
 
 #include <QAbstractButton>

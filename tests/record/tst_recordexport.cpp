@@ -1,8 +1,8 @@
 #include "modaldialoghelper.h"
-#include "tempfolder.h"
-#include "scriptedcard.h"
-#include "userinput.h"
 #include "recordwindow.h"
+#include "scriptedcard.h"
+#include "tempfolder.h"
+#include "userinput.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The record window's journal: the copy on disk of the recording in memory.
 #include "modaldialoghelper.h"
-#include "tempfolder.h"
 #include "recordjournal.h"
-#include "scriptedcard.h"
-#include "userinput.h"
 #include "recordwindow.h"
+#include "scriptedcard.h"
+#include "tempfolder.h"
+#include "userinput.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 #include "debugcapture.h"
-#include "tempfolder.h"
 #include "linkthread.h"
 #include "modaldialoghelper.h"
-#include "scriptedcard.h"
-#include "userinput.h"
 #include "recordwindow.h"
+#include "scriptedcard.h"
 #include "simloopbacklink.h"
+#include "tempfolder.h"
+#include "userinput.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "debugcapture.h"
-#include "tempfolder.h"
 #include "modaldialoghelper.h"
-#include "scriptedcard.h"
-#include "userinput.h"
 #include "recordwindow.h"
+#include "scriptedcard.h"
+#include "tempfolder.h"
+#include "userinput.h"
 
 #include <QBoxLayout>
 #include <QDir>

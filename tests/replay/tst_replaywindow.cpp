@@ -1,16 +1,17 @@
 #include "analysiswindow.h"
-#include "tempfolder.h"
 #include "curvegraphic.h"
 #include "curvemath.h"
 #include "framerouter.h"
 #include "modaldialoghelper.h"
+#include "mqttpublisher.h"
 #include "recordformat.h"
-#include "scriptedcard.h"
-#include "userinput.h"
 #include "recordwindow.h"
 #include "replayplayer.h"
 #include "replaywindow.h"
+#include "scriptedcard.h"
+#include "tempfolder.h"
 #include "tooloncard.h"
+#include "userinput.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -543,6 +544,16 @@ void TestReplayWindow::analysisFollowsTheReplayAndExportsItsFile()
     QCOMPARE(lines.first(), QByteArray("millisecond,total_fz,shear_x,shear_y,shear,contact,cop_x,cop_y,peak_sensor,peak"));
     QCOMPARE(lines.size(), 1 + 300 + 1);
     QVERIFY(lines[300].startsWith("2990,"));
+
+    // The analysis follows the rows as they play; the MQTT topic is the live card's, so a replay
+    // offers the publisher nothing (towards a broker that is not there, a frame would count as dropped).
+    MqttSettings nowhere;
+    nowhere.host = "127.0.0.1";
+    nowhere.port = 1;
+    QVERIFY(w.publisher()->start(nowhere));
+    click(*w.replayingWindow(), "btnReplayPlay");
+    QTRY_VERIFY(analysis->latestFrameMs() >= 1000); // a hundred rows played
+    QCOMPARE(w.publisher()->published() + w.publisher()->dropped(), quint64(0));
 
     w.replayingWindow()->close();
     QCOMPARE(analysis->sensorNum(), 6u);

@@ -1,6 +1,6 @@
-#include "simloopbacklink.h"
-#include "linkthread.h"
 #include "fakelink.h"
+#include "linkthread.h"
+#include "simloopbacklink.h"
 
 #include <QTest>
 #include <QThread>

@@ -6,7 +6,6 @@
 // link was up. Prints its figures; exit status 1 on any failure.
 //   tst_soak [seconds, default 60]
 #include "calibration.h"
-#include "tempfolder.h"
 #include "cardthread.h"
 #include "curvegraphic.h"
 #include "demarcate.h"
@@ -15,6 +14,7 @@
 #include "myserialport.h"
 #include "ptycardserver.h"
 #include "recordwindow.h"
+#include "tempfolder.h"
 
 #include <QAction>
 #include <QApplication>
