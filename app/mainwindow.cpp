@@ -214,6 +214,12 @@ bool MainWindow::finishModalEpisodes()
 void MainWindow::shutdown()
 {
     closing = true;
+    if (mqtt) {
+        // Its goodbye (connectedChanged) must not reach a window that is being taken apart.
+        mqtt->disconnect(this);
+        mqtt->attach(nullptr);
+        mqtt->stop();
+    }
     if (linkThread) {
         // The link is deleted on its own thread as the thread finishes.
         linkThread->quit();

@@ -163,6 +163,11 @@ void TestPublishTool::toolPublishesAndRecordsThroughABrokerOutage()
     dialogs.answerNext(QMessageBox::Yes); // not exported, and closed all the same
     QVERIFY(w.close());
     QTRY_COMPARE(json(late.messages("station1/status").last().payload), json("{\"online\":false}"));
+
+    // Publishing was on when the tool closed: the next start publishes again by itself.
+    MainWindow again;
+    QTRY_COMPARE_WITH_TIMEOUT(again.findChild<QLabel *>("labMqtt")->text(), QString("MQTT 已连接"), LongWaitMs);
+    QTRY_COMPARE(json(late.messages("station1/status").last().payload)["online"].toBool(), true);
 }
 
 void TestPublishTool::recorderPublishesWithAndWithoutAFile_data()
