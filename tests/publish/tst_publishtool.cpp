@@ -173,13 +173,16 @@ void TestPublishTool::toolPublishesAndRecordsThroughABrokerOutage()
 void TestPublishTool::recorderPublishesWithAndWithoutAFile_data()
 {
     QTest::addColumn<bool>("withFile");
-    QTest::newRow("a bridge from the card to the broker") << false;
-    QTest::newRow("recording and publishing") << true;
+    QTest::addColumn<bool>("brokerLate");
+    QTest::newRow("a bridge from the card to the broker") << false << false;
+    QTest::newRow("recording and publishing") << true << false;
+    QTest::newRow("the broker comes after the start") << true << true;
 }
 
 void TestPublishTool::recorderPublishesWithAndWithoutAFile()
 {
     QFETCH(bool, withFile);
+    QFETCH(bool, brokerLate);
     TemporaryWorkingFolder folder;
     MosquittoBroker broker;
     QVERIFY2(broker.start(), qPrintable(broker.errorString()));
@@ -196,8 +199,17 @@ void TestPublishTool::recorderPublishesWithAndWithoutAFile()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TACTILON_RECORD_STOP_WAIT_MS", "10000"); // the card answers from this busy thread
     recorder.setProcessEnvironment(env);
+    if (brokerLate)
+        broker.stop(); // the subscriber comes back with it
     recorder.start(TACTILON_RECORD, args);
     QVERIFY(recorder.waitForStarted());
+    if (brokerLate) {
+        // Said on standard error, and the recording goes on meanwhile.
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += recorder.readAllStandardError()).contains("cannot reach the MQTT broker"),
+                                 LongWaitMs);
+        QVERIFY(broker.start());
+    }
     QTRY_VERIFY_WITH_TIMEOUT(sub.count("rig/frames") >= 400, LongWaitMs);
     if (!withFile) {
         // A kill leaves the broker's last will: the station is offline.
