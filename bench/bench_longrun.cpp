@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
@@ -22,11 +23,13 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTime>
 #include <QTimer>
 #include <algorithm>
-#include <limits>
+#include <atomic>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -47,6 +50,35 @@ long residentKiB()
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
 }
+
+// The longest a thread's event loop went without running a 20 ms timer: a thread that sat that long
+// read nothing from the port (link thread) or showed nothing (GUI thread).
+class StallMeter : public QObject
+{
+public:
+    explicit StallMeter(QThread *thread)
+    {
+        moveToThread(thread);
+        QMetaObject::invokeMethod(this, [this] {
+            auto *timer = new QTimer(this);
+            QObject::connect(timer, &QTimer::timeout, this, [this] {
+                const qint64 now = clock.nsecsElapsed() / 1000000;
+                if (last >= 0)
+                    longest = std::max<qint64>(longest, now - last - 20);
+                last = now;
+            });
+            clock.start();
+            timer->start(20);
+        });
+    }
+    // The longest stall since the last call.
+    qint64 take() { return longest.exchange(0); }
+
+private:
+    QElapsedTimer clock;
+    qint64 last = -1;
+    std::atomic<qint64> longest{0};
+};
 
 } // namespace
 
@@ -95,11 +127,14 @@ int main(int argc, char *argv[])
         return 1;
     }
     RecordingSession *session = record->session();
-    std::printf("minute  RSS MiB  rows  outages  lost s  status\n");
+    StallMeter linkStalls(w.deviceLink()->thread());
+    StallMeter guiStalls(QThread::currentThread());
+    std::printf("minute  RSS MiB  rows  outages  lost s  longest stall ms (link thread, GUI)  status\n");
     for (int m = 1; m <= minutes; ++m) {
         spin(60000);
-        std::printf("%6d  %7.1f  %lld  %d  %.1f  %s\n", m, residentKiB() / 1024.0, qlonglong(session->rowCount()),
-                    session->outageCount(), session->lostMs() / 1000.0,
+        std::printf("%6d  %7.1f  %lld  %d  %.1f  %lld %lld  %s\n", m, residentKiB() / 1024.0,
+                    qlonglong(session->rowCount()), session->outageCount(), session->lostMs() / 1000.0,
+                    qlonglong(linkStalls.take()), qlonglong(guiStalls.take()),
                     qPrintable(w.findChild<QLabel *>("labLinkHealth")->text()));
         std::fflush(stdout);
     }
