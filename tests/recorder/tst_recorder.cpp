@@ -87,18 +87,27 @@ struct RecorderRun
                 out.append(c);
         return out;
     }
-    // The rows the card's frames make, written independently of the recorder's formatter.
+    // The first count rows the card's frames make, written independently of the recorder's
+    // formatter. A repeated sync may reach the card a few ms later than the time it carries and
+    // set its clock back a little: a frame stamped below the last row would make time go back, so
+    // it is no row.
     QByteArray expectedRows(uint startTime, qsizetype count)
     {
         QByteArray rows;
-        const QList<SimStreamRecord> frames = stamped();
-        for (qsizetype i = 0; i < count && i < frames.size(); ++i) {
-            const SimStreamRecord &r = frames[i];
+        qsizetype made = 0;
+        uint last = 0;
+        for (const SimStreamRecord &r : stamped()) {
+            if (made == count)
+                break;
+            const uint field1 = (r.timeStamp % 86400000u + 86400000u - startTime) % 86400000u;
+            if (field1 < last)
+                continue;
             QList<Sample> samples;
             for (const SimSample &s : r.samples)
                 samples.append({s.x, s.y, s.z});
-            const uint field1 = (r.timeStamp % 86400000u + 86400000u - startTime) % 86400000u;
             rows += expectedRow(field1, r.timeStamp, samples);
+            last = field1;
+            ++made;
         }
         return rows;
     }
