@@ -229,6 +229,8 @@ private:
             card.run([&] { cardGone = !card.server->reappear(); });
             cardBackAtMs = clock.elapsed() + 1000;
         }
+        if (bringingUp)
+            return;
         // An application-modal box blocks every window; the helper answers it. Deep nesting of
         // local loops is left to unwind first.
         QWidget *modal = QApplication::activeModalWidget();
@@ -293,7 +295,12 @@ private:
         if (QApplication::activeWindow() != top) {
             top->raise();
             top->activateWindow();
+            // No other input meanwhile: a user does one thing at a time, and a context menu
+            // opened inside this wait could be closed before its own loop began, never to end.
+            const bool outer = bringingUp;
+            bringingUp = true;
             (void)QTest::qWaitForWindowActive(top, 300);
+            bringingUp = outer;
         }
         return w && w->isVisible();
     }
@@ -683,6 +690,7 @@ private:
     qint64 endMs = 0;
     QEventLoop *doneLoop = nullptr;
     int depth = 0;
+    bool bringingUp = false;
     bool wasOpen = false;
     qint64 cardBackAtMs = 0;
 };
