@@ -164,10 +164,28 @@ void TestPublishTool::toolPublishesAndRecordsThroughABrokerOutage()
     QVERIFY(w.close());
     QTRY_COMPARE(json(late.messages("station1/status").last().payload), json("{\"online\":false}"));
 
-    // Publishing was on when the tool closed: the next start publishes again by itself.
-    MainWindow again;
-    QTRY_COMPARE_WITH_TIMEOUT(again.findChild<QLabel *>("labMqtt")->text(), QString("MQTT 已连接"), LongWaitMs);
-    QTRY_COMPARE(json(late.messages("station1/status").last().payload)["online"].toBool(), true);
+    // Publishing was on when the tool closed: the next start publishes again by itself, and so
+    // does a tool taken down without closing.
+    {
+        MainWindow again;
+        QTRY_COMPARE_WITH_TIMEOUT(again.findChild<QLabel *>("labMqtt")->text(), QString("MQTT 已连接"), LongWaitMs);
+        QTRY_COMPARE(json(late.messages("station1/status").last().payload)["online"].toBool(), true);
+    }
+    QTRY_COMPARE(json(late.messages("station1/status").last().payload), json("{\"online\":false}"));
+
+    // The tool killed outright, in a process of its own: the broker gives its last will.
+    QProcess tool;
+    tool.setWorkingDirectory(folder.path()); // where publishing is remembered
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", folder.filePath("child-data"));
+    tool.setProcessEnvironment(env);
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(QCoreApplication::applicationFilePath(), {"--tool"});
+    QTRY_VERIFY_WITH_TIMEOUT(json(late.messages("station1/status").last().payload)["online"].toBool(), LongWaitMs);
+    ::kill(pid_t(tool.processId()), SIGKILL);
+    QVERIFY(tool.waitForFinished(LongWaitMs));
+    QTRY_COMPARE_WITH_TIMEOUT(json(late.messages("station1/status").last().payload), json("{\"online\":false}"),
+                              LongWaitMs);
 }
 
 void TestPublishTool::recorderPublishesWithAndWithoutAFile_data()
@@ -246,5 +264,16 @@ void TestPublishTool::recorderPublishesWithAndWithoutAFile()
     }
 }
 
-QTEST_MAIN(TestPublishTool)
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--tool") == 0) {
+        // The child: the tool as a user starts it, publishing as remembered, until it is killed.
+        MainWindow w;
+        w.show();
+        return app.exec();
+    }
+    TestPublishTool test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_publishtool.moc"
