@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSemaphore>
@@ -16,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -60,6 +63,7 @@ private slots:
     void namesNeverCollideAndTheNewestComesFirst();
     void slowSyncNeitherHoldsUpWritesNorClosing();
     void unwritableFolderWarnsOnceAndRecordingGoesOn();
+    void diskFillingUpMidwayKeepsEveryRow();
 };
 
 void TestRecordJournal::initTestCase()
@@ -267,6 +271,53 @@ void TestRecordJournal::unwritableFolderWarnsOnceAndRecordingGoesOn()
     QCOMPARE(dialogs.records().at(1), dialogs.records().at(0));
     QCOMPARE(w.session()->rowCount(), 5);
     QVERIFY(QFile::setPermissions(dir.filePath("journals"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+}
+
+void TestRecordJournal::diskFillingUpMidwayKeepsEveryRow()
+{
+    TemporaryWorkingFolder dir; // the windows keep their INI files here
+    ScriptedCard l;
+    RecordWindow w;
+    w.setLink(l.link);
+    w.setJournalFolder(dir.filePath("journals"));
+    ModalDialogHelper dialogs;
+    QVERIFY(startRecording(w));
+    feedFrames(l, 10, 40);
+    const QString journal = w.journalPath();
+    QTRY_COMPARE(readFile(journal).count('\n'), 41);
+
+    // The disk fills up part way into the next row: a write past that size fails (EFBIG).
+    rlimit unlimited{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = unlimited;
+    full.rlim_cur = rlim_t(QFileInfo(journal).size() + 20);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+    feedFrames(l, 500, 60);
+    const bool warned = dialogs.waitForCount(1);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+    QVERIFY(warned);
+    QCOMPARE(dialogs.records().first(), warning("错误", "记录备份文件写入失败"));
+    feedFrames(l, 2000, 10); // on in memory
+    QVERIFY(stopRecording(w));
+    QCOMPARE(dialogs.count(), 1);
+    QVERIFY(readFile(journal).endsWith('\n')); // the journal ends on its last whole row
+
+    // Every row is in the export, in order, as the card sent it.
+    const QString exported = dir.filePath("export.csv");
+    w.saveFileDialog = [exported](QWidget *, const QString &, const QString &, const QString &) { return exported; };
+    QCOMPARE(dialogs.clickFor(child<QPushButton>(w, "btnRecordExport")).text, QString("文件导出成功"));
+    QList<QByteArray> lines = readFile(exported).split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray());
+    QCOMPARE(lines.takeFirst() + '\n', recordHeader(3));
+    QCOMPARE(lines.size(), 110);
+    for (int i = 0; i < lines.size(); ++i) {
+        const int k = i < 40 ? i : i < 100 ? i - 40 : i - 100;
+        const uint ms = (i < 40 ? 10 : i < 100 ? 500 : 2000) + 10 * uint(k);
+        const QList<QByteArray> f = lines[i].split(',');
+        QCOMPARE(f.value(0).toUInt(), ms);
+        QCOMPARE(f.value(2).toInt(), k);
+    }
 }
 
 QTEST_MAIN(TestRecordJournal)
