@@ -43,32 +43,3 @@ constexpr uint DayBoundaryDropMs = 23u * 3600000u;
 
 // Decimal with leading zeros up to width digits (the clock display).
 QString zeroPadded(uint value, int width);
-
-// The recorded rows, held as ASCII in chunks so that a long recording never moves or
-// doubles one huge block while it grows.
-class RecordBuffer
-{
-public:
-    enum : qsizetype { ChunkBytes = 1 << 20 };
-
-    void appendRow(uint timeStamp, uint startTime, const QList<Axit_t> &samples);
-    // Rows already formatted, each ending with a line feed (a recovered recording).
-    void appendRows(QByteArrayView rows);
-    // The bytes of the row appended last by appendRow.
-    QByteArrayView lastRow() const;
-    void clear();
-
-    bool isEmpty() const { return m_rows == 0; }
-    qsizetype rowCount() const { return m_rows; }
-    qsizetype size() const { return m_size; }
-    // Bytes allocated for the chunks, used or not.
-    qsizetype capacity() const;
-    const QList<QByteArray> &chunks() const { return m_chunks; }
-    QByteArray toByteArray() const;
-
-private:
-    QList<QByteArray> m_chunks;
-    qsizetype m_size = 0;
-    qsizetype m_rows = 0;
-    qsizetype m_lastRowBegin = 0;
-};

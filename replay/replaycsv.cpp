@@ -10,11 +10,6 @@
 
 namespace {
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 enum class Parse { Ok, NotANumber, OutOfRange };
 
 // Unsigned decimal as the writer prints it: digits, no leading zeros. With partial set, the

@@ -26,7 +26,6 @@ private slots:
     void buildsHeaderForSensorCount();
     void padsClockDigits_data();
     void padsClockDigits();
-    void bufferKeepsRowsInOrderAcrossChunks();
 };
 
 void TestRecordFormat::splitsTimeOfDay_data()
@@ -136,36 +135,6 @@ void TestRecordFormat::padsClockDigits()
     QFETCH(int, width);
     QFETCH(QString, text);
     QCOMPARE(zeroPadded(value, width), text);
-}
-
-void TestRecordFormat::bufferKeepsRowsInOrderAcrossChunks()
-{
-    QList<Axit_t> sixteen;
-    for (int i = 0; i < 16; ++i)
-        sixteen.append(Axit_t{int16_t(-i * 1000), int16_t(i), int16_t(i * 2000)});
-
-    RecordBuffer buffer;
-    QByteArray expected;
-    const int rows = 12000; // several chunks
-    for (int i = 0; i < rows; ++i) {
-        buffer.appendRow(uint(i * 5), 0, sixteen);
-        expected += recordRow(uint(i * 5), 0, sixteen);
-    }
-    QVERIFY(buffer.chunks().size() > 1);
-    QCOMPARE(buffer.rowCount(), qsizetype(rows));
-    QCOMPARE(buffer.size(), expected.size());
-    QVERIFY(buffer.capacity() < expected.size() + 2 * RecordBuffer::ChunkBytes);
-    QVERIFY(buffer.toByteArray() == expected);
-
-    // A row longer than a chunk still lands whole.
-    QList<Axit_t> huge(60000, Axit_t{-32768, -32768, -32768});
-    buffer.appendRow(0, 0, huge);
-    QVERIFY(buffer.toByteArray() == expected + recordRow(0, 0, huge));
-
-    buffer.clear();
-    QVERIFY(buffer.isEmpty());
-    QCOMPARE(buffer.size(), qsizetype(0));
-    QVERIFY(buffer.toByteArray().isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestRecordFormat)
