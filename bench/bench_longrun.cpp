@@ -127,17 +127,20 @@ int main(int argc, char *argv[])
         return 1;
     }
     RecordingSession *session = record->session();
-    StallMeter linkStalls(w.deviceLink()->thread());
-    StallMeter guiStalls(QThread::currentThread());
+    auto *linkStalls = new StallMeter(w.deviceLink()->thread());
+    auto *guiStalls = new StallMeter(QThread::currentThread());
     std::printf("minute  RSS MiB  rows  outages  lost s  longest stall ms (link thread, GUI)  status\n");
     for (int m = 1; m <= minutes; ++m) {
         spin(60000);
         std::printf("%6d  %7.1f  %lld  %d  %.1f  %lld %lld  %s\n", m, residentKiB() / 1024.0,
                     qlonglong(session->rowCount()), session->outageCount(), session->lostMs() / 1000.0,
-                    qlonglong(linkStalls.take()), qlonglong(guiStalls.take()),
+                    qlonglong(linkStalls->take()), qlonglong(guiStalls->take()),
                     qPrintable(w.findChild<QLabel *>("labLinkHealth")->text()));
         std::fflush(stdout);
     }
+    // Each meter goes on its own thread: a timer cannot be stopped from another.
+    QMetaObject::invokeMethod(linkStalls, [linkStalls] { delete linkStalls; }, Qt::BlockingQueuedConnection);
+    delete guiStalls;
     const uint stoppedAt = uint(QTime::currentTime().msecsSinceStartOfDay());
     record->findChild<QPushButton *>("btnRecordStop")->click();
     spin(3000);
