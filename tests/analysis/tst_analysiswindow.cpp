@@ -170,7 +170,9 @@ void TestAnalysisWindow::liveFramesShowTheLatestFramesNumbers()
     }
     QVERIFY(expected.hasCop);
     QCOMPARE(expected.sensors, sensors);
-    QTRY_COMPARE(labels(*m_window), textsOf(expected));
+    // Frames still on their way (a slow sanitizer build) may follow the one that pressed: the
+    // window shows whichever came last, so each look compares with the newest.
+    QTRY_COMPARE(labels(*m_window), textsOf(summarisePressure(latest, sensors, dataType, defaultShare)));
 }
 
 void TestAnalysisWindow::trailHoldsTheLastTwoSecondsOfFrameTime_data()
