@@ -16,11 +16,18 @@ char *toString(const DialogRecord &r)
 
 DialogRecord ModalDialogHelper::clickFor(QAbstractButton *button)
 {
-    const int before = count();
+    const qsizetype before = m_records.size();
     QTest::mouseClick(button, Qt::LeftButton);
-    if (!waitForCount(before + 1))
+    // A progress dialog on the way (a slow build, a long file) is not what the click leads to.
+    auto answer = [this, before] {
+        for (qsizetype i = before; i < m_records.size(); ++i)
+            if (m_records.at(i).kind != QLatin1String("progress"))
+                return i;
+        return qsizetype(-1);
+    };
+    if (!QTest::qWaitFor([&answer] { return answer() >= 0; }, 5000))
         return {};
-    return records().at(before);
+    return m_records.at(answer());
 }
 
 ModalDialogHelper::ModalDialogHelper(QObject *parent)
