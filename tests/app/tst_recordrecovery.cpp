@@ -34,15 +34,16 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-// Bytes this process has read from files so far.
-qint64 bytesReadByProcess()
+// A number of this process from /proc/self: "io" "rchar:" is the bytes read from files so far,
+// "status" "VmRSS:" the resident memory in KiB.
+qint64 procFigure(const char *file, const QByteArray &key)
 {
-    QFile io("/proc/self/io");
-    if (!io.open(QIODevice::ReadOnly))
+    QFile f(QStringLiteral("/proc/self/") + QLatin1String(file));
+    if (!f.open(QIODevice::ReadOnly))
         return 0;
-    for (const QByteArray &line : io.readAll().split('\n'))
-        if (line.startsWith("rchar:"))
-            return line.mid(6).trimmed().toLongLong();
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
     return 0;
 }
 
@@ -72,17 +73,6 @@ int runTool()
     std::printf("recording %lld %s\n", qlonglong(QCoreApplication::applicationPid()), qPrintable(record->journalPath()));
     std::fflush(stdout);
     return QApplication::exec();
-}
-
-qint64 residentKiB()
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
 }
 
 // The child of the long recording: a million rows from the simulated card, streaming as fast as
@@ -116,11 +106,11 @@ int runFlood(qint64 rows, const QString &exportPath)
     };
     if (!stream(20000))
         return 12;
-    const qint64 residentBefore = residentKiB();
+    const qint64 residentBefore = procFigure("status", "VmRSS:");
     const qint64 rowsBefore = session->rowCount();
     if (!stream(rows))
         return 13;
-    const qint64 grown = residentKiB() - residentBefore;
+    const qint64 grown = procFigure("status", "VmRSS:") - residentBefore;
     const qint64 recorded = session->rowCount() - rowsBefore;
     record.findChild<QPushButton *>("btnRecordStop")->click();
     if (!QTest::qWaitFor([&record] { return record.recordingState() == 0; }, 30000))
@@ -345,9 +335,9 @@ void TestRecordRecovery::recoveryTakesTheNewestUpToItsLastRowOrKeepsAll()
     dialogs.answerNext(yes ? QMessageBox::Yes : QMessageBox::No);
     // Recovery looks at the journal's header and last rows only: a day-long journal comes back
     // as fast, and with as little memory, as a short one.
-    const qint64 readBefore = bytesReadByProcess();
+    const qint64 readBefore = procFigure("io", "rchar:");
     w.offerRecovery();
-    const qint64 readForRecovery = bytesReadByProcess() - readBefore;
+    const qint64 readForRecovery = procFigure("io", "rchar:") - readBefore;
     qInfo("recovery read %lld bytes of a journal of %lld", qlonglong(readForRecovery), qlonglong(newerBytes.size()));
     QVERIFY2(readForRecovery < newerBytes.size() / 10, qPrintable(QString::number(readForRecovery)));
     QCOMPARE(dialogs.records(), QList<DialogRecord>{RecoveryQuestion});

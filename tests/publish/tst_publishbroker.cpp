@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <cstdio>
@@ -17,7 +16,6 @@
 namespace {
 
 constexpr int LongWaitMs = 20000;
-const char *const ChildOption = "--publish-until-killed";
 
 MqttSettings settingsFor(quint16 port, const QString &prefix = "tactilon")
 {
@@ -93,7 +91,6 @@ private slots:
     void framesCountedThroughAnOutage_data();
     void framesCountedThroughAnOutage();
     void stalledBrokerCostsFramesNotMemory();
-    void killedPublisherLeavesOffline();
 };
 
 void TestPublishBroker::publishesEveryFrameTheCardSent()
@@ -296,50 +293,8 @@ void TestPublishBroker::stalledBrokerCostsFramesNotMemory()
     broker.resume();
 }
 
-void TestPublishBroker::killedPublisherLeavesOffline()
-{
-    MosquittoBroker broker;
-    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), {ChildOption, QString::number(broker.port())});
-    QVERIFY(child.waitForReadyRead(LongWaitMs));
-    QCOMPARE(child.readAll(), QByteArray("connected\n"));
-    MqttSubscriber sub;
-    QVERIFY(sub.subscribe(broker.port(), "tactilon/status"));
-    QVERIFY(sub.waitForCount(1));
-    QCOMPARE(json(last(sub))["online"], true);
-
-    child.kill();
-    QVERIFY(child.waitForFinished(LongWaitMs));
-    QVERIFY(sub.waitForCount(2));
-    QCOMPARE(last(sub).payload, QByteArray(R"({"online":false})"));
-    MqttSubscriber late;
-    QVERIFY(late.subscribe(broker.port(), "tactilon/status"));
-    QVERIFY(late.waitForCount(1));
-    QCOMPARE(last(late).payload, QByteArray(R"({"online":false})"));
-}
-
-// The child of killedPublisherLeavesOffline: connected until SIGKILL, so its connection dies
-// without a goodbye.
-static int publishUntilKilled(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    MqttPublisher publisher;
-    QObject::connect(&publisher, &MqttPublisher::connectedChanged, [](bool connected) {
-        if (connected) {
-            std::printf("connected\n");
-            std::fflush(stdout);
-        }
-    });
-    if (!publisher.start(settingsFor(quint16(QByteArray(argv[2]).toInt()))))
-        return 1;
-    return app.exec();
-}
-
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], ChildOption) == 0)
-        return publishUntilKilled(argc, argv);
     QCoreApplication app(argc, argv);
     TestPublishBroker test;
     return QTest::qExec(&test, argc, argv);
